@@ -1,0 +1,75 @@
+// Files and directories.
+//
+// Every operation returns 0 on success and -1 on failure with the Windows
+// error code in the thread's last error (platform/error.h). Operations that
+// stand for a C runtime call also leave errno set, so callers can report the
+// C runtime's error number where the system's messages carry it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// What a status query tells about one path.
+struct PlatFileInfo {
+  int is_dir;            // 1 for a directory
+  int64_t size;          // bytes
+  int64_t mtime;         // last write, seconds since 1970 UTC
+  int64_t creation_time; // creation time as kept by PlatSetCreationTime
+  uint32_t mode;         // permission bits
+};
+
+// Queries the status of `path`; -1 with 2 (file) or 3 (path) when missing.
+int PlatFileStat(const char* path, PlatFileInfo* info);
+
+// Creates one directory with permission `mode`; -1 with 183 when it exists.
+int PlatMakeDir(const char* path, uint32_t mode);
+
+// Deletes a file (not a directory).
+int PlatDeleteFile(const char* path);
+
+// Removes an empty directory.
+int PlatRemoveDir(const char* path);
+
+// Renames a file; fails with 183 when `to` exists already.
+int PlatMoveFile(const char* from, const char* to);
+
+// Renames a file over `to` in one step, replacing it when it exists.
+int PlatReplaceFile(const char* from, const char* to);
+
+// Copies a file's content to `to`; with fail_if_exists an existing `to` is
+// an error (80), else it is overwritten. The copy is complete or absent.
+int PlatCopyFile(const char* from, const char* to, int fail_if_exists);
+
+// Reads the creation time of `path` (seconds since 1970 UTC).
+int PlatGetCreationTime(const char* path, int64_t* t);
+
+// Sets the creation time of `path` (seconds since 1970 UTC).
+int PlatSetCreationTime(const char* path, int64_t t);
+
+// Sets the permission bits of `path`.
+int PlatChmod(const char* path, uint32_t mode);
+
+// Opens a C stream with an fopen mode ("r", "w", "a", "rb", "r+", ...);
+// the stream's writes go through the fault-injectable write call. Null and
+// the last error on failure.
+FILE* PlatFileOpen(const char* path, const char* mode);
+
+// Cuts the stream's file to `length` bytes and moves its position there.
+int PlatFileTruncate(FILE* stream, int64_t length);
+
+// Flushes the stream and forces its data to disk.
+int PlatFileSync(FILE* stream);
+
+// Reads a whole file into `out`.
+int PlatReadFile(const char* path, std::string* out);
+
+// Replaces `path` with `data` so that a reader sees the old or the new file,
+// never a part: a temporary beside it, written, synced, renamed over.
+int PlatWriteFileAtomic(const char* path, const std::string& data, uint32_t mode);
+
+// Copies the current working directory into `out` (size bytes).
+int PlatGetCurrentDir(char* out, size_t size);
+
+// Changes the current working directory.
+int PlatSetCurrentDir(const char* path);

@@ -1,0 +1,16 @@
+// POSIX file system calls of the platform layer, routed through the fault
+// injection table of platform/fault.h. Internal to platform/posix.
+#pragma once
+
+#include <sys/types.h>
+#include <cstddef>
+
+// Each wrapper behaves as the system call of the same name; an injected fault
+// makes it return -1 with errno set to the injected value instead.
+int plat_sys_open(const char* path, int flags, mode_t mode);
+ssize_t plat_sys_write(int fd, const void* buf, size_t len);
+int plat_sys_rename(const char* from, const char* to);
+int plat_sys_fsync(int fd);
+int plat_sys_unlink(const char* path);
+int plat_sys_mkdir(const char* path, mode_t mode);
+int plat_sys_ftruncate(int fd, off_t len);

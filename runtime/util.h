@@ -1,0 +1,42 @@
+// Platform utilities shared by the runtime and the programs.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/file.h"
+#include "platform/security.h"
+#include "platform/system.h"
+
+// Fills `desc` with the authenticated-users descriptor (full access for the
+// local system, the administrators and every authenticated user). 0, or -1
+// after reporting.
+int RVAuthUserSecDesc(PlatSecurityDescriptor* desc);
+
+// The version facts of the host, read once per process.
+const PlatOsFacts* RVOsVersion();
+
+// The operating-system name for the given facts ("WINDOWS-10", ...); pure.
+const char* RVOsNameFor(const PlatOsFacts* facts);
+
+// The operating-system name of this host, computed once; warns once when
+// it is unknown.
+const char* RVOsName();
+
+// Creates every missing directory leading to the last component of `path`
+// (which itself is never created). 0, or -1 after reporting.
+int RVMakeDirs(const char* path);
+
+// Splits `text` in place into at most size - 1 tokens at `separators`
+// (null: ";", tab, CR, LF), honouring quotes; tokens[count] = null.
+// Returns the number of tokens.
+int RVTokenize(char* text, char** tokens, int size, const char* separators);
+
+// 1 when `text` starts with a URL prefix ("http://", "file://", ...), else 0.
+int RVIsUrl(const char* text);
+
+// Joins `dir` and a relative `name`, normalises, and queries the status.
+// 0 when the path exists, else -1.
+int RVStatPath(const char* dir, const char* name, PlatFileInfo* info);
+
+// The user name of the process (at most 128 characters), asked once; or null.
+const char* RVUserName();
