@@ -1,0 +1,168 @@
+// Platform utilities: tokenizer, directory creation, version names, URL
+// test, path status, security descriptor.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "platform/named_mutex.h"
+#include "runtime/alloc.h"
+#include "runtime/env.h"
+#include "runtime/util.h"
+#include "tests/support/temp_system.h"
+
+namespace {
+
+std::vector<std::string> Tokens(const char* text, int size, const char* seps = nullptr) {
+  std::string buf = text;
+  std::vector<char*> tokens(static_cast<size_t>(size) + 1, reinterpret_cast<char*>(1));
+  int n = RVTokenize(buf.data(), tokens.data(), size, seps);
+  std::vector<std::string> out;
+  for (int i = 0; i < n; ++i) out.push_back(tokens[static_cast<size_t>(i)]);
+  EXPECT_EQ(tokens[static_cast<size_t>(n)], nullptr) << text;
+  return out;
+}
+
+bool IsDir(const std::string& p) {
+  struct stat st;
+  return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+TEST(Tokenize, Cases) {
+  using V = std::vector<std::string>;
+  const struct {
+    const char* text;
+    int size;
+    const char* seps;
+    V tokens;
+  } cases[] = {
+      {"a;'b;c';;d", 10, nullptr, V{"a", "b;c", "d"}},
+      {"a;b;c", 3, nullptr, V{"a", "b"}},
+      {";;\t\r\na\n", 5, nullptr, V{"a"}},
+      {"key=\"x;y\";z", 5, nullptr, V{"key=\"x;y\"", "z"}},
+      {"\"open ended", 5, nullptr, V{"open ended"}},
+      {"one two  three", 5, " ", V{"one", "two", "three"}},
+      {"", 5, nullptr, V{}},
+      {"a;b", 1, nullptr, V{}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Tokens(c.text, c.size, c.seps), c.tokens) << c.text;
+}
+
+TEST(MakeDirs, CreatesOuterThenInnerButNeverTheFile) {
+  TempSystem sys;
+  std::string file = sys.path("one/two/file.txt");
+  ASSERT_EQ(RVMakeDirs(file.c_str()), 0);
+  EXPECT_TRUE(IsDir(sys.path("one")));
+  EXPECT_TRUE(IsDir(sys.path("one/two")));
+  struct stat st;
+  EXPECT_NE(stat(file.c_str(), &st), 0);
+  // Backslashes and references are handled.
+  sys.SetEnv("TQ_SUB", "three");
+  std::string win = sys.root() + "\\${TQ_SUB}\\four\\x.txt";
+  ASSERT_EQ(RVMakeDirs(win.c_str()), 0);
+  EXPECT_TRUE(IsDir(sys.path("three/four")));
+}
+
+TEST(MakeDirs, FileInTheMiddleFailsWithoutCreatingAnything) {
+  TempSystem sys;
+  sys.WriteFile("blocker", "x");
+  EXPECT_EQ(RVMakeDirs(sys.path("blocker/inner/deeper/f.txt").c_str()), -1);
+  EXPECT_FALSE(IsDir(sys.path("blocker/inner")));
+}
+
+TEST(MakeDirs, BangPathsOnlyUnderKnownDirectoriesAndLongPathsRefused) {
+  TempSystem sys;
+  RVInit(nullptr);
+  // A "!" outside the known directories is left alone (and reported done).
+  EXPECT_EQ(RVMakeDirs(sys.path("x!y/z/f.txt").c_str()), 0);
+  EXPECT_FALSE(IsDir(sys.path("x!y")));
+  std::string under_home = sys.home() + "/a!b/f.txt";
+  EXPECT_EQ(RVMakeDirs(under_home.c_str()), 0);
+  EXPECT_TRUE(IsDir(sys.home() + "/a!b"));
+  // A path longer than the buffer is refused rather than cut and created.
+  std::string longpath = sys.path(std::string(300, 'd') + "/f.txt");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RVMakeDirs(longpath.c_str()), -1);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("Cannot Create Directory: "), std::string::npos);
+  EXPECT_FALSE(IsDir(sys.path(std::string(255, 'd'))));
+}
+
+TEST(OsName, Table) {
+  const struct {
+    uint32_t platform, major, minor, product, build;
+    const char* name;
+  } cases[] = {
+      {1, 4, 0, 1, 0, "WINDOWS-95"},       {1, 4, 10, 1, 0, "WINDOWS-98"},
+      {1, 4, 90, 1, 0, "WINDOWS-ME"},      {2, 5, 0, 1, 0, "WINDOWS-2000"},
+      {2, 5, 1, 1, 0, "WINDOWS-XP"},       {2, 5, 2, 3, 0, "WINDOWS-2003"},
+      {2, 5, 7, 1, 0, "WINDOWS-UNKNOWN"},  {2, 6, 0, 1, 0, "WINDOWS-VISTA"},
+      {2, 6, 0, 3, 0, "WINDOWS-SERVER-2008"}, {2, 6, 1, 1, 0, "WINDOWS-7"},
+      {2, 6, 1, 2, 0, "WINDOWS-SERVER-2008"}, {2, 6, 2, 1, 0, "WINDOWS-8"},
+      {2, 6, 3, 3, 0, "WINDOWS-SERVER-2012"}, {2, 6, 4, 1, 0, "WINDOWS-WORKSTATION-?"},
+      {2, 6, 9, 3, 0, "WINDOWS-SERVER-?"}, {2, 10, 0, 1, 19045, "WINDOWS-10"},
+      {2, 10, 0, 1, 22621, "WINDOWS-11"},  {2, 10, 0, 1, 22000, "WINDOWS-11"},
+      {2, 10, 0, 3, 22621, "WINDOWS-SERVER-2016"}, {2, 4, 0, 1, 0, "WINDOWS-NT"},
+  };
+  for (const auto& c : cases) {
+    PlatOsFacts f{c.platform, c.major, c.minor, c.product, c.build};
+    EXPECT_STREQ(RVOsNameFor(&f), c.name) << c.platform << "." << c.major << "." << c.minor;
+  }
+  // The host's own name is computed once and stays the same.
+  EXPECT_EQ(RVOsName(), RVOsName());
+  EXPECT_EQ(RVOsVersion()->platform, 2u);
+}
+
+TEST(IsUrl, Prefixes) {
+  const struct {
+    const char* text;
+    int url;
+  } cases[] = {{"http://x", 1}, {"HTTPS://x", 1}, {"file:///srv", 1}, {"ftp://h", 1}, {"gopher://h", 1},
+               {"telnet://h", 1}, {"news://h", 1}, {"wais://h", 1}, {"http://", 0}, {"/srv/pkg", 0},
+               {"mailto://x", 0}, {"", 0}};
+  for (const auto& c : cases) EXPECT_EQ(RVIsUrl(c.text), c.url) << c.text;
+  EXPECT_EQ(RVIsUrl(nullptr), 0);
+}
+
+TEST(StatPath, JoinsRelativeNamesOnly) {
+  TempSystem sys;
+  sys.WriteFile("dir/file.txt", "x");
+  PlatFileInfo info;
+  EXPECT_EQ(RVStatPath(sys.path("dir").c_str(), "file.txt", &info), 0);
+  EXPECT_EQ(info.size, 1);
+  EXPECT_EQ(RVStatPath(sys.path("dir").c_str(), "missing.txt", &info), -1);
+  EXPECT_EQ(RVStatPath("/nowhere", sys.path("dir\\file.txt").c_str(), &info), 0);
+  EXPECT_EQ(RVStatPath(nullptr, sys.path("dir").c_str(), &info), 0);
+  EXPECT_EQ(info.is_dir, 1);
+}
+
+TEST(StrDup, CopiesOrGivesNone) {
+  EXPECT_EQ(RVStrDup(nullptr), nullptr);
+  EXPECT_EQ(RVStrDup(""), nullptr);
+  char* c = RVStrDup("abc");
+  EXPECT_STREQ(c, "abc");
+  RVFree(c);
+}
+
+// The descriptor grants every local user access to shared named objects.
+TEST(AuthUserSecDesc, OpensObjectsToEveryUser) {
+  PlatSecurityDescriptor desc;
+  ASSERT_EQ(RVAuthUserSecDesc(&desc), 0);
+  EXPECT_EQ(desc.acl.count, 3u);
+  EXPECT_EQ(desc.acl.sids[0], PLAT_SID_LOCAL_SYSTEM);
+  EXPECT_EQ(desc.acl.sids[1], PLAT_SID_ADMINISTRATORS);
+  EXPECT_EQ(desc.acl.sids[2], PLAT_SID_AUTHENTICATED_USERS);
+  EXPECT_EQ(PlatSecurityFileMode(&desc), 0666u);
+  EXPECT_EQ(PlatSecurityFileMode(nullptr), 0600u);
+}
+
+TEST(UserName, KnownAndStable) {
+  const char* name = RVUserName();
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(name, RVUserName());
+  EXPECT_LE(std::strlen(name), 128u);
+}
