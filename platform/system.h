@@ -59,5 +59,8 @@ void PlatSleepMs(uint32_t ms);
 // Ends the process at once with `code`.
 [[noreturn]] void PlatExitProcess(int code);
 
+// Copies the absolute path of the running program into `out`; -1 if unknown.
+int PlatExecutablePath(char* out, size_t size);
+
 // Sounds the default beep (no effect where the host has none).
 void PlatBeep();

@@ -112,3 +112,18 @@ void PlatExitProcess(int code) {
 }
 
 void PlatBeep() {}
+
+int PlatExecutablePath(char* out, size_t size) {
+  if (size == 0) return -1;
+  ssize_t n = ::readlink("/proc/self/exe", out, size - 1);
+  if (n < 0) {
+    PlatSetLastErrorFromErrno(errno);
+    return -1;
+  }
+  if (static_cast<size_t>(n) >= size - 1) {
+    PlatSetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return -1;
+  }
+  out[n] = '\0';
+  return 0;
+}

@@ -1,0 +1,81 @@
+// The command line of the update service program.
+#include "service/command_line.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "runtime/print.h"
+#include "service/identity.h"
+
+UpdOptions g_upd_options = {1, 0, 0, 0, 0};
+
+namespace {
+
+void IllegalOption(const char* program, const char* what, char c) {
+  std::fprintf(stderr, "%s: %s -- '%c'\n", program, what, c);
+}
+
+}  // namespace
+
+int UpdParseCommandLine(int argc, char** argv, const char* program, UpdOptions* o) {
+  *o = UpdOptions{1, 0, 0, 0, 0};
+  int i = 1;
+  while (i < argc && !o->help) {
+    const char* arg = argv[i];
+    if (arg[0] != '-' || arg[1] == '\0') break;
+    if (std::strcmp(arg, "--") == 0) {
+      ++i;
+      break;
+    }
+    ++i;
+    for (const char* p = arg + 1; *p && !o->help; ++p) {
+      char c = *p;
+      if (c == 'v') {
+        const char* value = p[1] ? p + 1 : (i < argc ? argv[i++] : nullptr);
+        if (!value) {
+          IllegalOption(program, "option requires an argument", c);
+          ++o->errors;
+        } else {
+          o->verbosity = std::atoi(value);
+        }
+        break;
+      }
+      if (c == 'T') {
+        o->test_mode = 1;
+        o->foreground = 1;
+        o->verbosity = 9;
+        continue;
+      }
+      if (c == '-') {
+        const char* value = p + 1;
+        if (strcasecmp(value, "help") == 0) {
+          o->help = 1;
+        } else if (strcasecmp(value, "fg") == 0) {
+          o->foreground = 1;
+        } else {
+          std::fprintf(stderr, "Illegal Option: %s\n", value);
+          ++o->errors;
+        }
+        break;
+      }
+      IllegalOption(program, "illegal option -- ", c);
+      ++o->errors;
+    }
+  }
+  // Move the remaining arguments down: the first becomes the command.
+  int out = 1;
+  for (int k = i; k < argc; ++k) argv[out++] = argv[k];
+  for (int k = out; k < argc; ++k) argv[k] = nullptr;
+  return out;
+}
+
+void UpdPrintUsage(const char* program) {
+  RVPrintInfo("%s - %s", program, kUpdVersionLine);
+  RVPrintInfo("Usage: %s <option> [<optarg>] ...", program);
+  RVPrintInfo("\tOptions:");
+  for (const char* line :
+       {"-v - Verbose Level - 0 - 9", "--help - Help", "--fg - run in foreground", "-T - Test Connection"})
+    RVPrintInfo("\t\t%s", line);
+}
