@@ -1,5 +1,6 @@
-// Start-up of the crypto library interface: bound once the crypto library
-// is part of the build.
+// Start-up of the crypto library interface.
 #include "service/crypto_startup.h"
 
-void UpdCryptoStartup() {}
+#include "crypto/crypto_runtime.h"
+
+void UpdCryptoStartup() { RVCryptoInitLib(); }

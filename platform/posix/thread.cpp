@@ -59,7 +59,8 @@ PlatThread* PlatThreadStart(PlatThreadProc proc, void* arg, size_t stack_size) {
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
   if (stack_size) {
     size_t size = stack_size * kStackFactor;
-    if (size < PTHREAD_STACK_MIN) size = PTHREAD_STACK_MIN;
+    size_t min_size = static_cast<size_t>(PTHREAD_STACK_MIN);
+    if (size < min_size) size = min_size;
     pthread_attr_setstacksize(&attr, size);
   }
   auto* holder = new std::shared_ptr<PlatThreadShared>(shared);
