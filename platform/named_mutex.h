@@ -19,9 +19,11 @@ struct PlatMutex;
 // name existed already, else 0. Null with the last error on failure.
 PlatMutex* PlatMutexCreate(const char* name, const PlatSecurityDescriptor* desc);
 
-// Waits up to `timeout_ms` (0 = test only) for ownership. Returns
-// WAIT_OBJECT_0, WAIT_ABANDONED (acquired; the previous holder died holding
-// it), WAIT_TIMEOUT, or WAIT_FAILED with the last error.
+// Waits up to `timeout_ms` (0 = test only, 0xFFFFFFFF = PLAT_INFINITE of
+// platform/event.h = no limit) for ownership. Returns WAIT_OBJECT_0,
+// WAIT_ABANDONED (acquired; the previous holder - a process, or a thread of
+// this process - ended holding it), WAIT_TIMEOUT, or WAIT_FAILED with the
+// last error.
 uint32_t PlatMutexWait(PlatMutex* mutex, uint32_t timeout_ms);
 
 // Releases one level of ownership; -1 with 288 when the caller is not owner.

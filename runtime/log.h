@@ -2,6 +2,8 @@
 // shared between processes through a named mutex.
 #pragma once
 
+#include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -31,7 +33,12 @@ struct RVLog {
 };
 
 // Appends one line "%04d/%02d/%02d %02d:%02d:%02d - %d - %s - %s\n" with the
-// formatted message, rotating first when due. Absent or disabled: nothing.
+// formatted message (cut at 16,399 bytes), rotating first when due. Absent
+// or disabled: nothing. Beyond the spec, so that no line is lost silently or
+// held twice: a failed copy to generation 1 leaves the file's content in
+// place (it is not emptied); a copy whose file cannot be reopened or emptied
+// is removed again; a line whose write fails is cut back out of the file and
+// reported ("RVLogWrite() - Error: %d writing %s").
 void RVLogWrite(RVLog* log, const char* format, ...) RV_PRINTF(2, 3);
 
 // Sets up the update service's log descriptor for `file_name` (directory
@@ -48,6 +55,15 @@ void RVLogSetCurrent(RVLog* log);
 
 // Closes and frees the program's log descriptor and its own mutex.
 void RVLogClose();
+
+// Writes `text` unchanged (a '%' in it is not interpreted) as one line of the
+// program's log, when there is one; safe against a concurrent RVLogClose.
+void RVLogWriteCurrent(const char* text);
+
+// Formats into `out` (size > 0 bytes), always terminated; text longer than
+// size - 1 bytes is cut there, before an incomplete UTF-8 sequence if the cut
+// would split one. Returns the length written.
+size_t RVFormatClipped(char* out, size_t size, const char* format, va_list ap);
 
 // Clock used by the log for rotation and time stamps (null: the system
 // clock); for tests.

@@ -74,7 +74,8 @@ uint32_t UpdServiceHandler(uint32_t control, uint32_t, void*, void*) {
     return ERROR_SUCCESS;
   }
   Report(SERVICE_RUNNING, kAccepted, 0, 0, 0);
-  return control == SERVICE_CONTROL_INTERROGATE ? ERROR_SUCCESS : ERROR_CALL_NOT_IMPLEMENTED;
+  if (control == SERVICE_CONTROL_INTERROGATE) return ERROR_SUCCESS;
+  return ERROR_CALL_NOT_IMPLEMENTED;
 }
 
 uint32_t UpdServiceThread(void*) {
