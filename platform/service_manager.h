@@ -125,7 +125,8 @@ int CloseServiceHandle(SC_HANDLE handle);
 
 // Starts the service's program as a detached process and returns once its
 // dispatcher has connected (or fails: 1056 running, 1053 no connection in
-// time, 2 program missing, ...). Arguments are passed to the service main.
+// time, 1067 the program ended before connecting, 2 program missing, ...).
+// Arguments are passed to the service main.
 int StartServiceA(SC_HANDLE service, uint32_t argc, const char** argv);
 
 // Sends a control to the service's handler; `status` receives the status
