@@ -4,6 +4,7 @@
 
 #include "platform/system.h"
 #include "runtime/env.h"
+#include "runtime/message.h"
 #include "runtime/util.h"
 #include "service/command_line.h"
 #include "service/crypto_startup.h"
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
 
   argc = UpdParseCommandLine(argc, argv, program, &g_upd_options);
   if (g_upd_options.errors) return 1;
+  UpdMessageSetTestMode(g_upd_options.test_mode);
   if (g_upd_options.help) {
     UpdPrintUsage(program);
     return 0;

@@ -264,6 +264,9 @@ std::vector<std::string> ServiceEnvironment(const std::string& name, const std::
   env.push_back("TQ_SERVICE_TOKEN=" + token);
   for (const char* v : kPassedVariables)
     if (const char* value = PlatEnvGet(v)) env.push_back(std::string(v) + "=" + value);
+  // Test-only settings of the programs ("TQ_TEST_...") follow them too.
+  for (char** e = environ; e && *e; ++e)
+    if (std::strncmp(*e, "TQ_TEST_", 8) == 0) env.push_back(*e);
   return env;
 }
 

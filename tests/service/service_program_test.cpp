@@ -92,6 +92,12 @@ uint32_t Control(uint32_t control, uint32_t* state) {
 
 class ServiceProgram : public testing::Test {
  protected:
+  void SetUp() override {
+    // A configuration on which the worker runs until it is stopped.
+    sys_.WriteFile("home-tq/TQUpdate/Config/tqupd-cnf.txt",
+                   "Protocol http\nServer localhost\nScript /upd/updscript.txt\nInstallType OnRequest\n");
+    sys_.WriteFile("home-tq/TQUpdate/Work/.keep", "");
+  }
   void TearDown() override {
     // Leave no service process behind, whatever the test did.
     TqRunCommand(kTqupdd + " -v 0 stop remove");
@@ -135,9 +141,9 @@ TEST_F(ServiceProgram, InstallStartAutoRunsTheServiceUntilStopRemove) {
   Installed q = Query();
   EXPECT_EQ(q.start_type, SERVICE_AUTO_START);
   ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
-  // The worker has announced its start in the message file.
-  std::string msg = sys_.ReadFile("common/TQ/tqupd-msg.txt");
-  EXPECT_NE(msg.find("TQUpdateD64 - Version: 6.7.5-01 - Started - User: "), std::string::npos) << msg;
+  // The worker has announced its start in the log.
+  std::string log = sys_.ReadFile("home-tq/TQUpdate/Log/tqupd-log.txt");
+  EXPECT_NE(log.find("TQUpdateD64 - Version: 6.7.5-01 - Started - User: "), std::string::npos) << log;
 
   uint32_t state = 0;
   EXPECT_EQ(Control(SERVICE_CONTROL_PAUSE, &state), ERROR_CALL_NOT_IMPLEMENTED);

@@ -1,0 +1,209 @@
+// The configuration reader: tqupd-cnf.txt into the configuration record.
+#include "engine/config.h"
+
+#include <climits>
+#include <cstdlib>
+#include <string>
+
+#include "engine/statement_file.h"
+#include "engine/work_entry.h"
+#include "runtime/alloc.h"
+#include "runtime/env.h"
+#include "runtime/message.h"
+#include "service/schedule.h"
+
+UpdConfig* g_upd_config = nullptr;
+int32_t g_upd_max_loop_count = 0;
+
+namespace {
+
+constexpr int kConfigTokens = 3;          // key, value and the Env value
+constexpr int32_t kDefaultLogLevel = 3;
+constexpr int32_t kLoopWaitMin = 600;
+constexpr int32_t kLoopWaitMax = 3600;
+const char kDefaultSchedule[] = "StartTime=4am,EndTime=6am,Interval=1D";
+
+// An integer as atoi reads it, saturated to the 32-bit range instead of
+// undefined when out of range.
+int32_t ToInt(const char* text) {
+  long long v = std::strtoll(text, nullptr, 10);
+  if (v > INT32_MAX) return INT32_MAX;
+  if (v < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
+// Replaces the text held at *slot with a private copy of `value` (none for
+// an empty one).
+void SetText(char** slot, const char* value) {
+  RVFree(*slot);
+  *slot = RVStrDup(value);
+}
+
+uint16_t ProtocolCode(const char* value) {
+  if (UpdStmtKeyIs(value, "http")) return UPD_PROTO_HTTP;
+  if (UpdStmtKeyIs(value, "https")) return UPD_PROTO_HTTPS;
+  if (UpdStmtKeyIs(value, "tqfs")) return UPD_PROTO_TQFS;
+  if (UpdStmtKeyIs(value, "LocalShare")) return UPD_PROTO_LOCALSHARE;
+  return UPD_PROTO_NONE;
+}
+
+uint16_t InstallTypeCode(const char* value) {
+  if (UpdStmtKeyIs(value, "Prompt")) return UPD_INSTALL_PROMPT;
+  if (UpdStmtKeyIs(value, "Automatic")) return UPD_INSTALL_AUTOMATIC;
+  if (UpdStmtKeyIs(value, "OnRequest")) return UPD_INSTALL_ONREQUEST;
+  return UPD_INSTALL_NONE;
+}
+
+// Applies one statement to the record.
+void Apply(UpdConfig* config, const UpdStmt* stmt) {
+  if (stmt->count < 2) {
+    UpdMessage(8, "Invalid Config Option: %s", stmt->text);
+    return;
+  }
+  const char* key = stmt->tokens[0];
+  const char* value = stmt->tokens[1];
+  if (UpdStmtKeyIs(key, "Protocol")) {
+    config->protocol = ProtocolCode(value);
+  } else if (UpdStmtKeyIs(key, "InstallType")) {
+    config->install_type = InstallTypeCode(value);
+  } else if (UpdStmtKeyIs(key, "Server")) {
+    SetText(&config->server, value);
+  } else if (UpdStmtKeyIs(key, "Script")) {
+    SetText(&config->script, value);
+  } else if (UpdStmtKeyIs(key, "User")) {
+    SetText(&config->user, value);
+  } else if (UpdStmtKeyIs(key, "Password")) {
+    SetText(&config->password, value);
+  } else if (UpdStmtKeyIs(key, "Package")) {
+    if (!*value) {
+      // An empty name would match no product and hold a place of the ten.
+      UpdMessage(8, "Invalid Config Option: %s", stmt->text);
+    } else if (config->package_count >= kUpdMaxPackages) {
+      UpdMessage(8, "Too Many Packages - %s ignored", value);
+    } else {
+      config->packages[config->package_count++] = RVStrDup(value);
+    }
+  } else if (UpdStmtKeyIs(key, "Schedule")) {
+    UpdParseSchedule(config, value);
+  } else if (UpdStmtKeyIs(key, "StartUpWait")) {
+    config->startup_wait = ToInt(value);
+  } else if (UpdStmtKeyIs(key, "LogLevel")) {
+    int32_t level = ToInt(value);
+    config->log_level = level < 0 ? 0 : (level > 9 ? 9 : level);
+  } else if (UpdStmtKeyIs(key, "OnStartCheck")) {
+    if (UpdStmtKeyIs(value, "True")) config->flags |= UPD_CONFIG_ONSTARTCHECK;
+  } else if (UpdStmtKeyIs(key, "Env")) {
+    if (stmt->count != 3 || !*value) {
+      UpdMessage(8, "Invalid Env Stmt: %s", value);
+      return;
+    }
+    RVSetEnv(value, stmt->tokens[2]);
+    if (config->env_count < kUpdMaxEnv) {
+      config->env_names[config->env_count] = RVStrDup(value);
+      config->env_values[config->env_count] = RVStrDup(stmt->tokens[2]);
+      config->env_count++;
+    }
+  } else if (UpdStmtKeyIs(key, "MaxLoopCount")) {
+    g_upd_max_loop_count = ToInt(value);
+  }
+}
+
+// Frees a record with its schedules, work list, texts, packages and Env
+// entries.
+void FreeRecord(UpdConfig* config) {
+  if (!config) return;
+  UpdFreeSchedules(config);
+  UpdFreeWorkList(config->work_list);
+  RVFree(config->server);
+  RVFree(config->script);
+  RVFree(config->user);
+  RVFree(config->password);
+  for (char* name : config->packages) RVFree(name);
+  for (int i = 0; i < kUpdMaxEnv; ++i) {
+    RVFree(config->env_names[i]);
+    RVFree(config->env_values[i]);
+  }
+  RVFree(config);
+}
+
+// The reader's checks after the last line: 0, or -1 after the message.
+int Check(const UpdConfig* config) {
+  uint16_t p = config->protocol;
+  if ((p == UPD_PROTO_HTTP || p == UPD_PROTO_TQFS || p == UPD_PROTO_HTTPS) && !config->server) {
+    UpdMessage(9, "Server is required for specified protocol");
+    return -1;
+  }
+  if (p == UPD_PROTO_NONE) {
+    UpdMessage(9, "No Protocol Specified");
+    return -1;
+  }
+  if (!config->script) {
+    UpdMessage(9, "Script has not been specified");
+    return -1;
+  }
+  if (config->user && !config->password) {
+    UpdMessage(9, "Password must be specified when username is specified");
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+const char* UpdConfigPath() {
+  thread_local std::string path;
+  const char* home = RVGetEnv("RV_HOME");
+  path = std::string(home ? home : ".") + "/TQUpdate/Config/tqupd-cnf.txt";
+  return path.c_str();
+}
+
+int UpdReadConfig() {
+  FreeRecord(g_upd_config);
+  g_upd_config = nullptr;
+  g_upd_max_loop_count = 0;
+  std::string path = UpdConfigPath();
+  UpdStmtReader reader;
+  if (UpdStmtOpen(&reader, path.c_str(), kConfigTokens) != 0) {
+    UpdMessage(9, "Unable to read config file: %s", path.c_str());
+    return -1;
+  }
+  UpdConfig* config = RVAllocRecord<UpdConfig>();
+  config->log_level = kDefaultLogLevel;
+  g_upd_config = config;
+
+  UpdStmt stmt;
+  while (UpdStmtNext(&reader, &stmt)) Apply(config, &stmt);
+  int read_error = reader.read_error;
+  UpdStmtClose(&reader);
+  if (read_error) {
+    // A file that cannot be read to its end does not pass.
+    UpdMessage(9, "Unable to read config file: %s", path.c_str());
+    return -1;
+  }
+
+  if (!config->schedules) UpdParseSchedule(config, kDefaultSchedule);
+  if (Check(config) != 0) return -1;
+  if (config->install_type == UPD_INSTALL_NONE) config->install_type = UPD_INSTALL_PROMPT;
+
+  int32_t wait = kLoopWaitMax;
+  for (const UpdSchedule* w = config->schedules; w; w = w->next)
+    if (w->interval < wait) wait = w->interval;
+  config->loop_wait = wait < kLoopWaitMin ? kLoopWaitMin : wait;
+
+  // The configuration is loaded: its LogLevel filters the messages from now on.
+  UpdMessageSetLogLevel(config->log_level);
+
+  for (const UpdSchedule* w = config->schedules; w; w = w->next)
+    UpdMessage(0, "Sched STime: %d, ETime: %d, Interval: %ld, DoW: %d, DoM: %d, Bits: %x", w->start, w->end,
+               static_cast<long>(w->interval), w->day_of_week, w->day_of_month, w->flags);
+  return 0;
+}
+
+void UpdFreeConfig() {
+  UpdConfig* config = g_upd_config;
+  if (!config) return;
+  g_upd_config = nullptr;
+  FreeRecord(config);
+  // No configuration is loaded: every level reaches the log again.
+  UpdMessageSetLogLevel(-1);
+}

@@ -1,0 +1,71 @@
+// tqupdreq: asks the running update worker of this installation for an
+// installation or an update check and waits for its answer.
+//
+//   tqupdreq install|check [-w SECONDS]
+//
+// Exit codes: 0 the worker answered; 1 no worker with request events runs;
+// 2 no answer within SECONDS (default 600); 3 usage error.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <strings.h>
+
+#include "platform/error.h"
+#include "platform/event.h"
+#include "runtime/env.h"
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr, "Usage: tqupdreq install|check [-w SECONDS]\n");
+  return 3;
+}
+
+std::string EventName(const char* suffix) {
+  const char* home = RVGetEnv("RV_HOME");
+  return std::string("Global\\") + (home ? home : ".") + "/" + suffix;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  RVSetProgramKind(RV_PROGRAM_SERVICE);
+  RVInit(argv[0]);
+  if (argc < 2) return Usage();
+  const char* what = argv[1];
+  bool install = strcasecmp(what, "install") == 0;
+  if (!install && strcasecmp(what, "check") != 0) return Usage();
+  long seconds = 600;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-w") == 0 && i + 1 < argc) {
+      char* end = nullptr;
+      seconds = std::strtol(argv[++i], &end, 10);
+      if (!end || *end || seconds < 0 || seconds > 86400) return Usage();
+    } else {
+      return Usage();
+    }
+  }
+
+  std::string request_name = EventName(install ? "tqupd-install-event" : "tqupd-check-event");
+  std::string complete_name = EventName("tqupd-complete-event");
+  PlatEvent* request = PlatEventOpen(request_name.c_str(), false);
+  PlatEvent* complete = request ? PlatEventOpen(complete_name.c_str(), true) : nullptr;
+  if (!request || !complete) {
+    std::printf("No update worker with request events is running\n");
+    PlatEventClose(request);
+    return 1;
+  }
+  // Clear the answer to any earlier request before asking.
+  PlatEventReset(complete);
+  PlatEventSet(request);
+  uint32_t r = PlatEventWait(complete, static_cast<uint32_t>(seconds) * 1000u);
+  PlatEventClose(request);
+  PlatEventClose(complete);
+  if (r == WAIT_OBJECT_0) {
+    std::printf("The update worker answered the %s request\n", install ? "install" : "check");
+    return 0;
+  }
+  std::printf("No answer from the update worker within %ld seconds\n", seconds);
+  return 2;
+}
