@@ -34,7 +34,7 @@ struct RVLog {
 
 // Appends one line "%04d/%02d/%02d %02d:%02d:%02d - %d - %s - %s\n" with the
 // formatted message (cut at 16,399 bytes), rotating first when due. Absent
-// or disabled: nothing. Beyond the spec, so that no line is lost silently or
+// or disabled: nothing. So that no line is lost silently or
 // held twice: a failed copy to generation 1 leaves the file's content in
 // place (it is not emptied); a copy whose file cannot be reopened or emptied
 // is removed again; a line whose write fails is cut back out of the file and
