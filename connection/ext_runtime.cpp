@@ -36,4 +36,8 @@ int RVExtInit() {
   return 0;
 }
 
-void RVExtShutdown() {}
+void RVExtShutdown() {
+  if (g_ext_mutex) RVMutexFree(g_ext_mutex);
+  g_ext_mutex = nullptr;
+  g_ext_status = 1;
+}
