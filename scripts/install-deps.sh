@@ -8,7 +8,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libssl-dev openssl libexpat1-dev
   clang libclang-rt-14-dev
-  python3 coreutils procps
+  libmsi-dev libgcab-dev wixl msitools
+  python3 coreutils procps curl iproute2 util-linux
 )
 
 missing=()

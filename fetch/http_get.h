@@ -1,0 +1,13 @@
+// The HTTP and HTTPS transports of UpdFetchFile: one HTTP/1.0 GET of a
+// target on the configured Server, the response body stored in a local file.
+#pragma once
+
+// Fetches target (a path on the server or a whole URL) from the configured
+// Server over plain HTTP and writes the response body to local_path.
+// 0 on success; -1 on failure, logged, with no local file left behind.
+int HttpGet(const char* target, const char* local_path);
+
+// The same over TLS (port 443 unless Server names one). The server's
+// certificate is not verified: integrity rests on the digest and signature
+// checks.
+int HttpsGet(const char* target, const char* local_path);

@@ -1,0 +1,84 @@
+// The installer: real .msi packages installed into the machine's state.
+// Opening a package reads its Property table; installing resolves the
+// Directory tree, extracts the File entries from the package's cabinets,
+// applies the Registry table to the registry layer, stops the services that
+// ServiceControl names and records the product in the installed-products
+// database under TQ_SYSTEM_ROOT/installer/. Configuring a product absent
+// removes what was installed.
+//
+// Every function returns a Windows Installer result code: 0 success,
+// 87 invalid parameter, 234 buffer too small (more data), 1603 install
+// failure, 1605 unknown product, 1618 another installation is running,
+// 1619 package cannot be opened, 1624 bad property string, 3010 success with
+// a reboot required. The layer never reboots the host.
+#pragma once
+
+#include <cstdint>
+
+typedef uint32_t MSIHANDLE;
+
+// User interface levels (accepted; this layer never shows a window).
+enum : uint32_t {
+  INSTALLUILEVEL_NOCHANGE = 0,
+  INSTALLUILEVEL_DEFAULT = 1,
+  INSTALLUILEVEL_NONE = 2,
+};
+
+// Install levels and states of MsiConfigureProductA.
+enum : int32_t {
+  INSTALLLEVEL_DEFAULT = 0,
+  INSTALLLEVEL_MINIMUM = 1,
+  INSTALLLEVEL_MAXIMUM = 0xFFFF,
+  INSTALLSTATE_ABSENT = 2,
+  INSTALLSTATE_LOCAL = 3,
+  INSTALLSTATE_DEFAULT = 5,
+};
+
+// Result codes.
+enum : uint32_t {
+  MSI_OK = 0,
+  MSI_ERROR_INVALID_PARAMETER = 87,
+  MSI_ERROR_MORE_DATA = 234,
+  MSI_ERROR_INSTALL_FAILURE = 1603,
+  MSI_ERROR_UNKNOWN_PRODUCT = 1605,
+  MSI_ERROR_UNKNOWN_PROPERTY = 1608,
+  MSI_ERROR_INVALID_HANDLE = 6,
+  MSI_ERROR_INSTALL_ALREADY_RUNNING = 1618,
+  MSI_ERROR_INSTALL_PACKAGE_OPEN_FAILED = 1619,
+  MSI_ERROR_INVALID_COMMAND_LINE = 1639,
+  MSI_ERROR_SUCCESS_REBOOT_REQUIRED = 3010,
+};
+
+// Sets the user interface level; returns the previous one. Without effect
+// here: no window is ever shown.
+uint32_t MsiSetInternalUI(uint32_t level, void* window);
+
+// Opens a package: 0 with a handle in *handle, 1619 when the file is missing
+// or is no package.
+uint32_t MsiOpenPackageA(const char* path, MSIHANDLE* handle);
+
+// Reads a property of an open package or product into buf. On entry *size is
+// the size of buf in characters, the terminating NUL included; on return it
+// is the value's length without the NUL. 0 on success; 234 when buf is too
+// small (buf then holds the value cut to fit); a property the package lacks
+// reads as an empty text with result 0; 6 for a bad handle.
+uint32_t MsiGetProductPropertyA(MSIHANDLE handle, const char* property, char* buf, uint32_t* size);
+
+// Closes a package or product handle: 0, or 6 for a bad handle.
+uint32_t MsiCloseHandle(MSIHANDLE handle);
+
+// Installs a package with a property string ("NAME=VALUE NAME=\"A B\" ...").
+// A product already installed under the package's ProductCode is installed
+// over. 0 or 3010 on success (3010 when REBOOT=FORCE was given), 1618 when
+// another installation runs on the machine, 1619 when the package cannot
+// be opened, 1639 for a malformed property string, 1603 otherwise.
+uint32_t MsiInstallProductA(const char* package_path, const char* command_line);
+
+// Changes the state of an installed product. INSTALLSTATE_ABSENT removes its
+// files and registry values and forgets it. 1605 when the product code is
+// not installed.
+uint32_t MsiConfigureProductA(const char* product_code, int32_t install_level, int32_t install_state);
+
+// Opens an installed product: 0 with a handle, 1605 when the product code is
+// not installed.
+uint32_t MsiOpenProductA(const char* product_code, MSIHANDLE* handle);
