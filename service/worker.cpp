@@ -12,6 +12,7 @@
 #include "engine/install.h"
 #include "engine/products.h"
 #include "engine/update_check.h"
+#include "engine/work_dir.h"
 #include "engine/work_entry.h"
 #include "engine/work_file.h"
 #include "platform/error.h"
@@ -253,6 +254,7 @@ int UpdWorker() {
       started = false;
     } else {
       PlatGetCurrentDir(dir, sizeof dir);
+      UpdSetWorkDir(dir);
     }
   }
 

@@ -1,0 +1,138 @@
+// Version numbers and the installed-product lookup in the registry: the
+// conversion table, both parent keys, case of subkeys, missing values, the
+// 100-byte limits of names and data.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/products.h"
+#include "engine/work_entry.h"
+#include "platform/registry.h"
+#include "runtime/alloc.h"
+#include "tests/engine/engine_test_util.h"
+
+namespace {
+
+TEST(VersionNumber, ConvertsTextsAndLogsEachConversion) {
+  EngineSystem sys;
+  struct Case {
+    const char* text;
+    uint32_t number;
+  } cases[] = {
+      {"6.7.5-01", 6070501},  {"6.7.5.01", 6070501},  {"6.7.501", 6070501}, {"10.2", 10020000},
+      {"1.2.3.4.5", 1020304}, {"123.4", 1230400},     {"", 0},              {"7", 7000000},
+      {"6,7,5,1", 6070501},   {"12.34.56.78", 12345678}, {"123456789", 1234567},
+      {"6..7", 6070000},      {"6.7.5b", 6075},       {"99.99.99-99", 99999999},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(UpdVersionNumber(c.text), c.number) << c.text;
+    std::vector<std::string> texts = sys.Texts();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), "Converted VersionStr: " + std::string(c.text) + " to " + std::to_string(c.number));
+  }
+}
+
+TEST(VersionNumber, RendersFourParts) {
+  char text[32];
+  UpdVersionText(6070501, text, sizeof text);
+  EXPECT_STREQ(text, "6.7.5-01");
+  UpdVersionText(10020000, text, sizeof text);
+  EXPECT_STREQ(text, "10.2.0-00");
+  UpdVersionText(0, text, sizeof text);
+  EXPECT_STREQ(text, "0.0.0-00");
+}
+
+class ProductInfoTest : public testing::Test {
+ protected:
+  void Import(const std::string& body) {
+    int bad = 0;
+    ASSERT_EQ(PlatRegImport("Windows Registry Editor Version 5.00\r\n\r\n" + body, &bad), 0u) << bad;
+  }
+  // A fresh entry for `name`, with stale facts that the lookup must replace.
+  static UpdEntry* Entry(const char* name) {
+    auto* e = static_cast<UpdEntry*>(RVAlloc(1, sizeof(UpdEntry)));
+    e->name = RVStrDup(name);
+    return e;
+  }
+  static std::string Text(const char* s) { return s ? s : "-"; }
+  EngineSystem sys_;
+};
+
+TEST_F(ProductInfoTest, ReadsBothParentKeysWhateverTheSubkeyCase) {
+  Import(
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TQ Software\\TQUPDATE-WIN64]\r\n"
+      "\"Version\"=\"6.7.5.01\"\r\n\"InstallDir\"=\"C:\\\\TQ\"\r\n\"ProductCode\"=\"{A}\"\r\n"
+      "\"UpgradeCode\"=\"{U}\"\r\n\"Other\"=\"x\"\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\TQ Software\\client-win32]\r\n"
+      "\"version\"=\"10.2\"\r\n");
+  UpdEntry* e = Entry("tqupdate-win64");
+  UpdProductInfo(e);
+  EXPECT_TRUE(e->flags & UPD_ENTRY_INSTALLED);
+  EXPECT_EQ(e->installed_version, 6070501u);
+  EXPECT_EQ(Text(e->install_dir), "C:\\TQ");
+  EXPECT_EQ(Text(e->product_code), "{A}");
+  EXPECT_EQ(Text(e->upgrade_code), "{U}");
+  UpdFreeWorkList(e);
+
+  e = Entry("client-win32");
+  UpdProductInfo(e);
+  EXPECT_TRUE(e->flags & UPD_ENTRY_INSTALLED);
+  EXPECT_EQ(e->installed_version, 10020000u);
+  UpdFreeWorkList(e);
+
+  // The 32-bit product is not looked for under the 64-bit key.
+  e = Entry("client-win64");
+  UpdProductInfo(e);
+  EXPECT_FALSE(e->flags & UPD_ENTRY_INSTALLED);
+  UpdFreeWorkList(e);
+}
+
+TEST_F(ProductInfoTest, NamesWithoutSuffixAreNeverLookedUp) {
+  Import("[HKEY_LOCAL_MACHINE\\SOFTWARE\\TQ Software\\othertool]\r\n\"Version\"=\"1.0\"\r\n");
+  for (const char* name : {"othertool", "-win6", "x-WIN64", "tool-win64 "}) {
+    UpdEntry* e = Entry(name);
+    e->flags = UPD_ENTRY_INSTALLED;  // left as it was
+    e->installed_version = 5;
+    UpdProductInfo(e);
+    EXPECT_EQ(e->flags, UPD_ENTRY_INSTALLED) << name;
+    EXPECT_EQ(e->installed_version, 5u) << name;
+    UpdFreeWorkList(e);
+  }
+}
+
+TEST_F(ProductInfoTest, MissingKeysAndValuesLeaveTheProductNotInstalled) {
+  Import("[HKEY_LOCAL_MACHINE\\SOFTWARE\\TQ Software\\noversion-win64]\r\n"
+         "\"InstallDir\"=\"D:\\\\x\"\r\n\"ProductCode\"=\"{P}\"\r\n");
+  UpdEntry* e = Entry("noversion-win64");
+  e->flags = UPD_ENTRY_INSTALLED;
+  UpdProductInfo(e);
+  EXPECT_FALSE(e->flags & UPD_ENTRY_INSTALLED);
+  EXPECT_EQ(e->installed_version, 0u);
+  EXPECT_EQ(Text(e->product_code), "{P}");
+  UpdFreeWorkList(e);
+
+  e = Entry("absent-win64");
+  e->flags = UPD_ENTRY_INSTALLED;
+  e->installed_version = 7;
+  UpdProductInfo(e);
+  EXPECT_FALSE(e->flags & UPD_ENTRY_INSTALLED);
+  EXPECT_EQ(e->installed_version, 7u);  // unchanged
+  UpdFreeWorkList(e);
+}
+
+TEST_F(ProductInfoTest, EmptyDataClearsAndLongValuesEndTheEnumeration) {
+  std::string long_data(100, 'd');  // 100 characters + terminator do not fit in 100 bytes
+  Import("[HKEY_LOCAL_MACHINE\\SOFTWARE\\TQ Software\\long-win64]\r\n"
+         "\"InstallDir\"=\"\"\r\n\"ProductCode\"=\"" +
+         std::string(99, 'p') + "\"\r\n\"UpgradeCode\"=\"" + long_data + "\"\r\n\"Version\"=\"2.0\"\r\n");
+  UpdEntry* e = Entry("long-win64");
+  e->install_dir = RVStrDup("stale");
+  UpdProductInfo(e);
+  EXPECT_EQ(Text(e->install_dir), "-");
+  EXPECT_EQ(Text(e->product_code), std::string(99, 'p'));
+  EXPECT_EQ(Text(e->upgrade_code), "-");
+  EXPECT_FALSE(e->flags & UPD_ENTRY_INSTALLED);  // Version came after the long value
+  UpdFreeWorkList(e);
+}
+
+}  // namespace
