@@ -1,4 +1,106 @@
-// Placeholder until the HTTP transport lands: every fetch fails.
+// HttpGet: one HTTP/1.0 GET over a plain TCP connection.
 #include "fetch/http_get.h"
 
-int HttpGet(const char*, const char*) { return -1; }
+#include <cstring>
+
+#include "connection/connect.h"
+#include "engine/config.h"
+#include "fetch/http_local_file.h"
+#include "fetch/http_request.h"
+#include "fetch/http_response.h"
+#include "fetch/server_address.h"
+#include "fetch/stall_limit.h"
+#include "platform/socket.h"
+#include "runtime/message.h"
+
+namespace {
+
+constexpr const char kWho[] = "HttpGet";
+constexpr int kHttpPort = 80;         // port when Server names none
+constexpr size_t kRequestSize = 4096; // the request text buffer
+constexpr size_t kEncodedSize = 4096; // the encoded credentials buffer
+
+// The request text of the fetch in progress.
+char g_http_request[kRequestSize];
+
+// Sends the whole request. 0, or -1 logged.
+int SendRequest(PlatSocket s, const char* request, int len) {
+  int left = len;
+  while (left > 0) {
+    int n = PlatSockSend(s, request + (len - left), left);
+    if (n < 0) {
+      UpdMessage(9, "SOCSend() Failed, exterrno: %d", PlatSockLastError());
+      return -1;
+    }
+    left -= n;
+  }
+  return 0;
+}
+
+// Receives the response into the local file until the server closes the
+// connection. 0, or -1 logged.
+int ReceiveResponse(PlatSocket s, UpdLocalFile* file) {
+  UpdHttpResponse response;
+  UpdHttpResponseStart(&response, file, kWho);
+  for (;;) {
+    int filled = 0;
+    bool closed = false;
+    while (filled < kUpdRecvBlockSize) {
+      int n = PlatSockRecv(s, g_upd_recv_block + filled, kUpdRecvBlockSize - filled, UpdFetchStallLimitMs());
+      if (n < 0) {
+        UpdMessage(9, "SOCRecv() Failed, exterrno: %d", PlatSockLastError());
+        return -1;
+      }
+      if (n == 0) {
+        closed = true;
+        break;
+      }
+      filled += n;
+    }
+    if (filled == 0) break;
+    if (UpdHttpResponseBlock(&response, g_upd_recv_block, filled) != 0) return -1;
+    if (closed) break;
+  }
+  return UpdHttpResponseEnd(&response);
+}
+
+}  // namespace
+
+int HttpGet(const char* target, const char* local_path) {
+  const UpdConfig* config = g_upd_config;
+  const char* server = config && config->server ? config->server : "";
+  const char* user = config ? config->user : nullptr;
+  const char* password = config ? config->password : nullptr;
+
+  UpdLocalFile file;
+  if (UpdLocalFileCreate(&file, local_path) != 0) return -1;
+
+  UpdServerAddress address;
+  if (UpdParseServer(server, kHttpPort, &address) != 0) {
+    UpdMessage(9, "%s Error - Invalid Server: %s", kWho, server);
+    UpdLocalFileDiscard(&file);
+    return -1;
+  }
+  // The request is complete and within its limits before anything is sent.
+  const UpdHttpLimits limits = {kWho, kRequestSize, kEncodedSize};
+  if (UpdHttpComposeRequest(target, server, user, password, &limits, g_http_request) != 0) {
+    UpdLocalFileDiscard(&file);
+    return -1;
+  }
+
+  PlatSocket s = RVConnectTcp(address.host, address.port);
+  if (s == PLAT_INVALID_SOCKET) {
+    UpdMessage(9, "Failed to connect to: %s", server);
+    UpdLocalFileDiscard(&file);
+    return -1;
+  }
+  UpdMessage(0, "Connected to: %s", server);
+  UpdMessage(0, "http query: %s", g_http_request);
+
+  int result = SendRequest(s, g_http_request, static_cast<int>(std::strlen(g_http_request)));
+  if (result == 0) result = ReceiveResponse(s, &file);
+  PlatSockClose(s);
+  if (result == 0) return UpdLocalFileFinish(&file);
+  UpdLocalFileDiscard(&file);
+  return -1;
+}

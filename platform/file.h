@@ -73,3 +73,22 @@ int PlatGetCurrentDir(char* out, size_t size);
 
 // Changes the current working directory.
 int PlatSetCurrentDir(const char* path);
+
+// A file opened by PlatFileCreateAlways (owned by the caller until
+// PlatFileHandleClose).
+struct PlatFileHandle;
+
+// Creates `path` or truncates it (read and write access, permission 0666
+// less the umask). With write_through the data is forced to disk once, at
+// PlatFileHandleClose. Null and the last error on failure.
+PlatFileHandle* PlatFileCreateAlways(const char* path, int write_through);
+
+// Writes `len` bytes; *written tells how many reached the file. -1 with the
+// last error when nothing could be written; 0 otherwise, *written short of
+// `len` when the system stopped part way.
+int PlatFileHandleWrite(PlatFileHandle* file, const void* data, uint32_t len, uint32_t* written);
+
+// Forces the data to disk when the file was created write-through, then
+// closes the file and frees the handle (always, even on failure). -1 with
+// the last error when forcing or closing failed.
+int PlatFileHandleClose(PlatFileHandle* file);

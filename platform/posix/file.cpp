@@ -349,3 +349,45 @@ int PlatSetCurrentDir(const char* path) {
   if (::chdir(path) != 0) return FailMissing(path, errno);
   return 0;
 }
+
+// An open file of PlatFileCreateAlways.
+struct PlatFileHandle {
+  int fd;            // the open descriptor
+  int write_through; // 1: fsync before close
+};
+
+PlatFileHandle* PlatFileCreateAlways(const char* path, int write_through) {
+  int fd = plat_sys_open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    FailMissing(path, errno);
+    return nullptr;
+  }
+  return new PlatFileHandle{fd, write_through ? 1 : 0};
+}
+
+int PlatFileHandleWrite(PlatFileHandle* file, const void* data, uint32_t len, uint32_t* written) {
+  *written = 0;
+  const char* p = static_cast<const char*>(data);
+  while (*written < len) {
+    ssize_t n = plat_sys_write(file->fd, p + *written, len - *written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int e = errno;
+      if (*written == 0) return Fail(e);
+      PlatSetLastErrorFromErrno(e);
+      return 0;
+    }
+    if (n == 0) break;
+    *written += static_cast<uint32_t>(n);
+  }
+  return 0;
+}
+
+int PlatFileHandleClose(PlatFileHandle* file) {
+  if (!file) return 0;
+  int err = 0;
+  if (file->write_through && plat_sys_fsync(file->fd) != 0) err = errno;
+  if (::close(file->fd) != 0 && !err) err = errno;
+  delete file;
+  return err ? Fail(err) : 0;
+}
