@@ -1,0 +1,58 @@
+// RSA key pair generation over OpenSSL.
+#include "fetch/key_pair.h"
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+
+namespace {
+
+// The text OpenSSL wrote into a memory BIO.
+std::string BioText(BIO* bio) {
+  char* data = nullptr;
+  long len = BIO_get_mem_data(bio, &data);
+  return len > 0 && data ? std::string(data, static_cast<size_t>(len)) : std::string();
+}
+
+// OpenSSL's last error as text (and the queue cleared).
+std::string OpenSslError(const char* what) {
+  unsigned long code = ERR_get_error();
+  char buf[256];
+  ERR_error_string_n(code, buf, sizeof buf);
+  ERR_clear_error();
+  return std::string(what) + (code ? std::string(": ") + buf : std::string());
+}
+
+}  // namespace
+
+int UpdGenerateKeyPair(int bits, std::string* private_pem, std::string* public_pem, std::string* error) {
+  if (bits < kUpdKeyBitsMin || bits > kUpdKeyBitsMax) {
+    *error = "key size out of range";
+    return -1;
+  }
+  EVP_PKEY* pkey = EVP_RSA_gen(static_cast<unsigned int>(bits));
+  if (!pkey) {
+    *error = OpenSslError("RSA key generation failed");
+    return -1;
+  }
+  BIO* priv = BIO_new(BIO_s_secmem());
+  BIO* pub = BIO_new(BIO_s_mem());
+  int result = -1;
+  if (!priv || !pub) {
+    *error = OpenSslError("out of memory");
+  } else if (PEM_write_bio_PrivateKey(priv, pkey, nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+    *error = OpenSslError("writing the private key failed");
+  } else if (PEM_write_bio_PUBKEY(pub, pkey) != 1) {
+    *error = OpenSslError("writing the public key failed");
+  } else {
+    *private_pem = BioText(priv);
+    *public_pem = BioText(pub);
+    result = 0;
+  }
+  BIO_free(priv);
+  BIO_free(pub);
+  EVP_PKEY_free(pkey);
+  return result;
+}

@@ -1,0 +1,168 @@
+// The signature check of install files and their download.
+#include "fetch/signature_check.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "crypto/crypto_runtime.h"
+#include "engine/config.h"
+#include "engine/work_entry.h"
+#include "fetch/fetch_file.h"
+#include "fetch/signing_key.h"
+#include "platform/file.h"
+#include "runtime/alloc.h"
+#include "runtime/message.h"
+
+namespace {
+
+// Bytes of sig.txt's first line read: 1,023 characters and the terminator.
+constexpr int kSigLineSize = 1024;
+
+// Room for the decoded signature.
+constexpr int kSigSize = 1024;
+
+// SHA-1 digest length.
+constexpr int kSha1Len = 20;
+
+// True when `path` names a file (not a directory) that can be opened for
+// reading.
+bool Readable(const char* path) {
+  PlatFileInfo info;
+  if (PlatFileStat(path, &info) != 0 || info.is_dir) return false;
+  FILE* f = PlatFileOpen(path, "rb");
+  if (!f) return false;
+  std::fclose(f);
+  return true;
+}
+
+// Reads the first line of sig.txt into `line` without its line break.
+// -1 after logging when it cannot be opened or is longer than the buffer.
+int ReadSignatureLine(char line[kSigLineSize]) {
+  FILE* f = PlatFileOpen(kUpdSignatureFile, "r");
+  if (!f) {
+    UpdMessage(9, "Error opening sig file: %s", kUpdSignatureFile);
+    return -1;
+  }
+  int len = 0;
+  int c = EOF;
+  while (len < kSigLineSize - 1 && (c = std::fgetc(f)) != EOF && c != '\n') line[len++] = static_cast<char>(c);
+  line[len] = '\0';
+  // A full buffer is the whole line only when the line ends right there.
+  bool whole = len < kSigLineSize - 1;
+  if (!whole) {
+    int next = std::fgetc(f);
+    whole = next == EOF || next == '\n' || next == '\r';
+  }
+  std::fclose(f);
+  if (!whole) {
+    UpdMessage(9, "Signature line longer than %d characters in: %s", kSigLineSize - 1, kUpdSignatureFile);
+    return -1;
+  }
+  line[std::strcspn(line, "\r\n")] = '\0';
+  return 0;
+}
+
+// The text itself, or "" for none.
+const char* Or(const char* text) { return text ? text : ""; }
+
+// Replaces the entry's local_file with a copy of `name`.
+void SetLocalFile(UpdEntry* entry, const char* name) {
+  RVFree(entry->local_file);
+  entry->local_file = RVStrDup(name);
+}
+
+}  // namespace
+
+int UpdLocalFileName(const char* install_file, char* out) {
+  char name[kUpdNameSize];
+  UpdNormalizeName(install_file, name);
+  const char* slash = std::strrchr(name, '/');
+  const char* last = slash ? slash + 1 : name;
+  std::memmove(out, last, std::strlen(last) + 1);
+  if (!*out || std::strcmp(out, ".") == 0 || std::strcmp(out, "..") == 0) return -1;
+  return 0;
+}
+
+int UpdVerifySignature(const char* local_file) {
+  RVCryptoLib* lib = RVCryptoGetLib();
+  unsigned char digest[RV_DIGEST_MAX_LEN];
+  int digest_len = -1;
+  if (lib) {
+    RVCryptoGuard guard;
+    digest_len = lib->digest_file(local_file, digest, RV_DIGEST_SHA1);
+  }
+  if (digest_len <= 0) {
+    UpdMessage(9, "Error Calculating Message Digest on file: %s", local_file);
+    return -1;
+  }
+
+  char line[kSigLineSize];
+  if (ReadSignatureLine(line) != 0) return -1;
+
+  unsigned char sig[kSigSize];
+  int sig_len;
+  {
+    RVCryptoGuard guard;
+    sig_len = lib->b64_decode(line, sig);
+  }
+  if (sig_len < 0) {
+    UpdMessage(9, "Error converting b64sig to binary sig");
+    return -1;
+  }
+
+  RVCryptoKey* key = RVAllocRecord<RVCryptoKey>();
+  key->type = RV_CRYPTO_RSA;
+  key->key_pem = RVStrDup(UpdSigningPublicKey());
+  {
+    RVCryptoGuard guard;
+    key->key = lib->public_key_read_mem(key->key_pem, RV_CRYPTO_RSA);
+  }
+  if (!key->key) {
+    UpdMessage(9, "Error Opening Mem Public Key");
+    RVCryptoKeyFree(key);
+    return -1;
+  }
+  int verified;
+  {
+    RVCryptoGuard guard;
+    verified = lib->verify(key->key, digest, kSha1Len, sig, sig_len, RV_CRYPTO_RSA, nullptr);
+  }
+  RVCryptoKeyFree(key);
+  return verified == 0 ? 0 : -1;
+}
+
+int UpdDownloadFiles() {
+  UpdMessage(3, "Downloading/Verifying Install Files - Start");
+  for (UpdEntry* e = g_upd_config ? g_upd_config->work_list : nullptr; e; e = e->next) {
+    char local[kUpdNameSize];
+    if (UpdLocalFileName(e->install_file, local) != 0) {
+      UpdMessage(9, "Install file name has no file name part to store it under: %s",
+                 Or(e->install_file));
+      return -1;
+    }
+    SetLocalFile(e, local);
+
+    if (Readable(local)) {
+      if (UpdFetchFile(e->signature_file, kUpdSignatureFile) != 0) return -1;
+      if (UpdVerifySignature(local) == 0) {
+        UpdMessage(3, "File: %s exists and signature OK", local);
+        UpdMessage(7, "Verified: %s - OK", local);
+        continue;
+      }
+    }
+
+    UpdMessage(3, "Downloading Files: %s and %s", Or(e->install_file), Or(e->signature_file));
+    if (UpdFetchFile(e->install_file, local) != 0) return -1;
+    if (UpdFetchFile(e->signature_file, kUpdSignatureFile) != 0) return -1;
+    UpdMessage(3, "Downloading OK");
+    UpdMessage(0, "Verifying Signature");
+    if (UpdVerifySignature(local) != 0) {
+      UpdMessage(9, "Signature Verify Failed on: %s", local);
+      return -1;
+    }
+    UpdMessage(3, "Signature Verify OK on: %s", local);
+    UpdMessage(7, "Downloaded and Verified: %s - OK", local);
+  }
+  UpdMessage(3, "Downloading/Verifying Install Files - End");
+  return 0;
+}

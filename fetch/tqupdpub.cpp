@@ -1,0 +1,228 @@
+// tqupdpub: the publisher's side of the update checks. Makes the signing key
+// pair, the sig.txt line of an install file and the md.txt line of an update
+// script, in exactly the forms the update service reads.
+//
+//   tqupdpub keygen [--bits N] PRIVATE.pem PUBLIC.pem
+//   tqupdpub sign --key PRIVATE.pem PACKAGE
+//   tqupdpub digest [--type sha1|sha256|sha512|md5|ripemd160] SCRIPT
+//
+// Exit codes: 0 success; 1 failure (a message on standard error); 2 usage.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "crypto/crypto_runtime.h"
+#include "fetch/digest_statement.h"
+#include "fetch/key_pair.h"
+#include "platform/file.h"
+#include "runtime/env.h"
+
+namespace {
+
+// Longest signature line the service reads, and the signature bytes that fit.
+constexpr int kSigLineMax = 1023;
+constexpr int kSigBytesMax = kSigLineMax / 4 * 3;
+
+// Room for a signature of any RSA key OpenSSL may hand us.
+constexpr int kSigRoom = 8192;
+
+// Default digest of the digest command and key size of keygen.
+constexpr const char* kDefaultDigest = "sha256";
+constexpr int kDefaultBits = 3072;
+
+const char kUsage[] =
+    "Usage: tqupdpub keygen [--bits N] PRIVATE.pem PUBLIC.pem\n"
+    "       tqupdpub sign --key PRIVATE.pem PACKAGE\n"
+    "       tqupdpub digest [--type sha1|sha256|sha512|md5|ripemd160] SCRIPT\n"
+    "       tqupdpub --help\n"
+    "\n"
+    "keygen  makes an RSA signing key pair (default 3,072 bits, 2,048-4,096):\n"
+    "        the private key (PKCS #8 PEM, mode 0600) and the public key\n"
+    "        (BEGIN PUBLIC KEY) that a build compiles in. Existing files are\n"
+    "        never overwritten.\n"
+    "sign    prints the sig.txt line of PACKAGE: the Base64 RSA signature\n"
+    "        (PKCS #1 v1.5, SHA-1) of the package's SHA-1 digest.\n"
+    "digest  prints the md.txt line of SCRIPT: the Base64 digest of the file\n"
+    "        (default sha256), to publish with \"MessageDigest\n"
+    "        Filename=md.txt,Type=sha256\" in the script.\n"
+    "\n"
+    "Exit codes: 0 success, 1 failure, 2 usage error.\n";
+
+// Writes the problem (when given) and the usage text to standard error;
+// returns the usage exit code 2.
+int Usage(const char* problem) {
+  if (problem) std::fprintf(stderr, "tqupdpub: %s\n", problem);
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+// Writes "tqupdpub: <message>" to standard error; returns the failure exit
+// code 1.
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "tqupdpub: %s\n", message.c_str());
+  return 1;
+}
+
+// The crypto library record, bound in-process on first use; null when it
+// cannot be bound.
+RVCryptoLib* Lib() {
+  if (RVCryptoInitLib() != 0) return nullptr;
+  return RVCryptoGetLib();
+}
+
+// Digest of `file` of digest type `type` into `digest` (*digest_len bytes)
+// and its Base64 into *text; 0, or -1.
+int DigestText(RVCryptoLib* lib, const char* file, int type, unsigned char* digest, int* digest_len,
+               std::string* text) {
+  RVCryptoGuard guard;
+  *digest_len = lib->digest_file(file, digest, type);
+  if (*digest_len <= 0) return -1;
+  char out[RV_DIGEST_MAX_LEN * 2];
+  if (lib->b64_encode(digest, *digest_len, out) < 0) return -1;
+  *text = out;
+  return 0;
+}
+
+// True when `path` exists (file or directory).
+bool Exists(const char* path) {
+  PlatFileInfo info;
+  return PlatFileStat(path, &info) == 0;
+}
+
+// keygen [--bits N] PRIVATE.pem PUBLIC.pem: writes a new key pair, the
+// private half with mode 0600; refuses when either file exists.
+int KeyGen(const std::vector<std::string>& args) {
+  int bits = kDefaultBits;
+  std::vector<std::string> files;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--bits") {
+      if (i + 1 >= args.size()) return Usage("--bits needs a number");
+      char* end = nullptr;
+      long v = std::strtol(args[++i].c_str(), &end, 10);
+      if (!end || *end || args[i].empty() || v < kUpdKeyBitsMin || v > kUpdKeyBitsMax)
+        return Usage("--bits must be a number from 2048 to 4096");
+      bits = static_cast<int>(v);
+    } else if (args[i].size() > 1 && args[i][0] == '-') {
+      return Usage(("unknown option: " + args[i]).c_str());
+    } else {
+      files.push_back(args[i]);
+    }
+  }
+  if (files.size() != 2) return Usage("keygen needs PRIVATE.pem and PUBLIC.pem");
+  if (files[0] == files[1]) return Usage("PRIVATE.pem and PUBLIC.pem must differ");
+  // A signing key is never replaced by accident: builds in the field trust
+  // only its public half.
+  for (const std::string& f : files)
+    if (Exists(f.c_str())) return Fail(f + " exists; remove it first to make a new key");
+
+  std::string private_pem, public_pem, error;
+  if (UpdGenerateKeyPair(bits, &private_pem, &public_pem, &error) != 0) return Fail(error);
+  if (PlatWriteFileAtomic(files[0].c_str(), private_pem, 0600) != 0 || PlatChmod(files[0].c_str(), 0600) != 0)
+    return Fail("cannot write " + files[0]);
+  if (PlatWriteFileAtomic(files[1].c_str(), public_pem, 0644) != 0) return Fail("cannot write " + files[1]);
+  return 0;
+}
+
+// sign --key PRIVATE.pem PACKAGE: prints the sig.txt line of the package.
+int Sign(const std::vector<std::string>& args) {
+  std::string key_file, package;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--key") {
+      if (i + 1 >= args.size()) return Usage("--key needs a file");
+      key_file = args[++i];
+    } else if (args[i].size() > 1 && args[i][0] == '-') {
+      return Usage(("unknown option: " + args[i]).c_str());
+    } else if (package.empty()) {
+      package = args[i];
+    } else {
+      return Usage("sign takes one PACKAGE");
+    }
+  }
+  if (key_file.empty() || package.empty()) return Usage("sign needs --key PRIVATE.pem and PACKAGE");
+
+  RVCryptoLib* lib = Lib();
+  if (!lib) return Fail("the crypto library cannot be started");
+  unsigned char digest[RV_DIGEST_MAX_LEN];
+  int digest_len = 0;
+  std::string ignored;
+  if (DigestText(lib, package.c_str(), RV_DIGEST_SHA1, digest, &digest_len, &ignored) != 0)
+    return Fail("cannot read " + package);
+
+  void* key;
+  {
+    RVCryptoGuard guard;
+    key = lib->private_key_read_file(key_file.c_str(), nullptr, RV_CRYPTO_RSA);
+  }
+  if (!key) return Fail("cannot read an unencrypted RSA private key from " + key_file);
+  std::vector<unsigned char> sig(kSigRoom);
+  int sig_len;
+  {
+    RVCryptoGuard guard;
+    sig_len = lib->sign(key, digest, digest_len, sig.data(), RV_CRYPTO_RSA, nullptr);
+    lib->key_free(key, RV_CRYPTO_RSA);
+  }
+  if (sig_len <= 0) return Fail("signing failed");
+  if (sig_len > kSigBytesMax) return Fail("the key is too large: its signature does not fit the signature line");
+  std::vector<char> text(static_cast<size_t>(sig_len) / 3 * 4 + 8);
+  {
+    RVCryptoGuard guard;
+    if (lib->b64_encode(sig.data(), sig_len, text.data()) < 0) return Fail("encoding failed");
+  }
+  std::printf("%s\n", text.data());
+  return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the signature");
+}
+
+// digest [--type NAME] SCRIPT: prints the md.txt line of the script.
+int Digest(const std::vector<std::string>& args) {
+  std::string type_name = kDefaultDigest, script;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--type") {
+      if (i + 1 >= args.size()) return Usage("--type needs a digest name");
+      type_name = args[++i];
+    } else if (args[i].size() > 1 && args[i][0] == '-') {
+      return Usage(("unknown option: " + args[i]).c_str());
+    } else if (script.empty()) {
+      script = args[i];
+    } else {
+      return Usage("digest takes one SCRIPT");
+    }
+  }
+  if (script.empty()) return Usage("digest needs SCRIPT");
+  int type = UpdDigestTypeByName(type_name.c_str());
+  if (type == 0) return Usage(("unknown digest type: " + type_name).c_str());
+
+  RVCryptoLib* lib = Lib();
+  if (!lib) return Fail("the crypto library cannot be started");
+  unsigned char digest[RV_DIGEST_MAX_LEN];
+  int digest_len = 0;
+  std::string text;
+  if (DigestText(lib, script.c_str(), type, digest, &digest_len, &text) != 0) return Fail("cannot read " + script);
+  std::printf("%s\n", text.c_str());
+  return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the digest");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  RVSetProgramKind(RV_PROGRAM_SERVICE);
+  RVInit(argv[0]);
+  if (argc < 2) return Usage("no command");
+  std::string command = argv[1];
+  std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
+  if (command == "keygen") return KeyGen(args);
+  if (command == "sign") return Sign(args);
+  if (command == "digest") return Digest(args);
+  return Usage(("unknown command: " + command).c_str());
+}
