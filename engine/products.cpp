@@ -1,4 +1,5 @@
-// Version numbers and the installed-product facts from the registry.
+// Version numbers, the installed-product facts from the registry, and the
+// purge of downloaded packages whose product is not installed.
 #include "engine/products.h"
 
 #include <cstdio>
@@ -6,8 +7,13 @@
 #include <cstring>
 #include <string>
 #include <strings.h>
+#include <vector>
 
+#include "engine/work_dir.h"
 #include "engine/work_entry.h"
+#include "platform/directory.h"
+#include "platform/file.h"
+#include "platform/installer.h"
 #include "platform/registry.h"
 #include "runtime/alloc.h"
 #include "runtime/message.h"
@@ -21,6 +27,14 @@ constexpr size_t kVersionDigits = 8;
 // Buffers of the registry lookup: subkey names and value names and data.
 constexpr uint32_t kSubkeyNameSize = 100;
 constexpr uint32_t kValueSize = 100;
+
+// Size of the ProductCode buffer.
+constexpr uint32_t kProductCodeSize = 100;
+
+// True when `name` matches the pattern "*.msi" (letters in any case).
+bool IsPackageName(const std::string& name) {
+  return name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".msi") == 0;
+}
 
 // Replaces a text field with a private copy of `data`, or none when empty.
 void SetField(char** field, const char* data) {
@@ -108,5 +122,30 @@ void UpdProductInfo(UpdEntry* entry) {
   PlatRegCloseKey(parent);
 }
 
-// Purging downloaded packages: comes with the installer.
-void UpdPurgePackages() {}
+
+void UpdPurgePackages() {
+  std::string dir = UpdWorkDir();
+  for (char& c : dir) {
+    if (c == '\\') c = '/';
+  }
+  std::vector<PlatDirEntry> entries;
+  if (PlatListDir(dir.c_str(), &entries) != 0) return;
+  for (const PlatDirEntry& e : entries) {
+    if (e.is_dir || !IsPackageName(e.name)) continue;
+    std::string path = dir + "/" + e.name;
+    MSIHANDLE package = 0;
+    if (MsiOpenPackageA(path.c_str(), &package) != 0) continue;
+    char code[kProductCodeSize];
+    uint32_t size = sizeof code;
+    uint32_t rc = MsiGetProductPropertyA(package, "ProductCode", code, &size);
+    MsiCloseHandle(package);
+    if (rc != 0 || !*code) continue;
+    MSIHANDLE product = 0;
+    rc = MsiOpenProductA(code, &product);
+    if (rc == 0) {
+      MsiCloseHandle(product);
+    } else if (rc == MSI_ERROR_UNKNOWN_PRODUCT) {
+      PlatDeleteFile(path.c_str());
+    }
+  }
+}

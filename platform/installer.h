@@ -9,8 +9,16 @@
 // Every function returns a Windows Installer result code: 0 success,
 // 87 invalid parameter, 234 buffer too small (more data), 1603 install
 // failure, 1605 unknown product, 1618 another installation is running,
-// 1619 package cannot be opened, 1624 bad property string, 3010 success with
+// 1619 package cannot be opened, 1639 bad property string, 3010 success with
 // a reboot required. The layer never reboots the host.
+//
+// Paths and directory values may use '\\' as separator; they are turned into
+// '/' on this host. Directory properties (the registry's InstallDir written as
+// [INSTALLDIR], for one) read as host paths with '/' and no trailing '/'.
+// One installation or removal runs at a time on the machine; an operation
+// interrupted at any point (the process killed) is undone or finished by the
+// next call into the installer, so the database, the registry and the files
+// show the old state or the new one.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +51,7 @@ enum : uint32_t {
   MSI_ERROR_UNKNOWN_PRODUCT = 1605,
   MSI_ERROR_UNKNOWN_PROPERTY = 1608,
   MSI_ERROR_INVALID_HANDLE = 6,
+  MSI_ERROR_NO_MORE_ITEMS = 259,
   MSI_ERROR_INSTALL_ALREADY_RUNNING = 1618,
   MSI_ERROR_INSTALL_PACKAGE_OPEN_FAILED = 1619,
   MSI_ERROR_INVALID_COMMAND_LINE = 1639,
@@ -67,18 +76,28 @@ uint32_t MsiGetProductPropertyA(MSIHANDLE handle, const char* property, char* bu
 // Closes a package or product handle: 0, or 6 for a bad handle.
 uint32_t MsiCloseHandle(MSIHANDLE handle);
 
-// Installs a package with a property string ("NAME=VALUE NAME=\"A B\" ...").
+// Installs a package with a property string ("NAME=VALUE NAME=\"A B\" ...";
+// values in double quotes, '""' in them for '"', see
+// platform/installer/property_string.h).
 // A product already installed under the package's ProductCode is installed
-// over. 0 or 3010 on success (3010 when REBOOT=FORCE was given), 1618 when
+// over; an older installed version of the same UpgradeCode is taken over
+// (replaced in the same step), a newer one makes the installation fail
+// (remove it first). 0 or 3010 on success (3010 when REBOOT=FORCE was given), 1618 when
 // another installation runs on the machine, 1619 when the package cannot
 // be opened, 1639 for a malformed property string, 1603 otherwise.
 uint32_t MsiInstallProductA(const char* package_path, const char* command_line);
 
 // Changes the state of an installed product. INSTALLSTATE_ABSENT removes its
-// files and registry values and forgets it. 1605 when the product code is
-// not installed.
+// files and registry values (and the directories it made, once empty) and
+// forgets it; it is the only state supported here (87 for others). 1605 when
+// the product code is not installed, 1618 while another installation runs.
 uint32_t MsiConfigureProductA(const char* product_code, int32_t install_level, int32_t install_state);
 
 // Opens an installed product: 0 with a handle, 1605 when the product code is
 // not installed.
 uint32_t MsiOpenProductA(const char* product_code, MSIHANDLE* handle);
+
+// Copies the product code of the index-th installed product (0 = the first,
+// ordered by code) into buf, which holds at least 39 characters: 0, or 259
+// past the last one.
+uint32_t MsiEnumProductsA(uint32_t index, char* buf);

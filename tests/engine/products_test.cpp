@@ -1,15 +1,23 @@
 // Version numbers and the installed-product lookup in the registry: the
 // conversion table, both parent keys, case of subkeys, missing values, the
-// 100-byte limits of names and data.
+// 100-byte limits of names and data; the purge of downloaded packages.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "engine/products.h"
+#include "engine/work_dir.h"
 #include "engine/work_entry.h"
+#include "platform/directory.h"
+#include "platform/installer.h"
 #include "platform/registry.h"
 #include "runtime/alloc.h"
 #include "tests/engine/engine_test_util.h"
+#include "tests/support/child.h"
+#include "tests/support/msi_fixture.h"
 
 namespace {
 
@@ -133,6 +141,53 @@ TEST_F(ProductInfoTest, EmptyDataClearsAndLongValuesEndTheEnumeration) {
   EXPECT_EQ(Text(e->upgrade_code), "-");
   EXPECT_FALSE(e->flags & UPD_ENTRY_INSTALLED);  // Version came after the long value
   UpdFreeWorkList(e);
+}
+
+}  // namespace
+
+namespace {
+
+// A product built from the test package source, by name.
+MsiTestProduct Product(const char* name, const char* code) {
+  return MsiTestProduct{name, "1.2.3", code, "{6B1F0E52-9C3A-4C55-8E0B-0D6C3F1A2B01}", "extra.txt"};
+}
+
+TEST(PurgePackages, DeletesPackagesOfUnknownProductsOnly) {
+  if (!MsiFixtureToolsPresent()) GTEST_SKIP() << "wixl/msibuild not available";
+  EngineSystem sys;
+  std::string root = sys.sys().path("purge");
+  std::string work = root + "/Work";
+  ASSERT_EQ(TqRunCommand("mkdir -p '" + work + "/dir.msi' '" + root + "/target'"), 0);
+  MsiTestProduct installed = Product("purge-installed-win64", "{2D6E3C41-1A5B-4F6D-9E21-7C8B9A0D1E01}");
+  MsiTestProduct unknown = Product("purge-unknown-win64", "{2D6E3C41-1A5B-4F6D-9E21-7C8B9A0D1E02}");
+  std::string log;
+  std::string built = MsiFixtureBuild(root, MSI_FIXTURE_SOURCE("app"), installed, "installed", {}, &log);
+  ASSERT_FALSE(built.empty()) << log;
+  std::string kept = work + "/installed.msi";
+  ASSERT_EQ(std::rename(built.c_str(), kept.c_str()), 0);
+  built = MsiFixtureBuild(root, MSI_FIXTURE_SOURCE("app"), unknown, "unknown", {}, &log);
+  ASSERT_FALSE(built.empty()) << log;
+  ASSERT_EQ(std::rename(built.c_str(), (work + "/Unknown.MSI").c_str()), 0);
+  ASSERT_EQ(MsiInstallProductA(kept.c_str(), ("ALLUSERS=1 TARGETDIR=\"" + root + "/target\" INSTALLDIR=\"" + root +
+                                               "/target\" REBOOT=ReallySuppress").c_str()),
+            0u);
+  // Not packages: a file named ".msi" and another text with the suffix;
+  // neither can be opened, so both stay. A directory with the suffix and a
+  // file without it are not looked at.
+  for (const char* name : {".msi", "notes.msi", "readme.txt"}) {
+    FILE* f = std::fopen((work + "/" + name).c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("not a package\n", f);
+    std::fclose(f);
+  }
+  UpdSetWorkDir(work.c_str());
+  UpdPurgePackages();
+  std::vector<PlatDirEntry> entries;
+  ASSERT_EQ(PlatListDir(work.c_str(), &entries), 0);
+  std::set<std::string> names;
+  for (const PlatDirEntry& e : entries) names.insert(e.name);
+  EXPECT_EQ(names, (std::set<std::string>{".msi", "dir.msi", "installed.msi", "notes.msi", "readme.txt"}));
+  UpdSetWorkDir("");
 }
 
 }  // namespace
