@@ -10,22 +10,10 @@
 #include <libmsi.h>
 #include <sys/stat.h>
 
+#include "platform/posix/installer/gobject_ref.h"
 #include "platform/posix/installer/installer_internal.h"
 
 namespace {
-
-// Owns a GObject reference.
-template <typename T>
-struct GRef {
-  T* p = nullptr; // the reference owned, or null
-  GRef() = default;
-  explicit GRef(T* q) : p(q) {}
-  GRef(const GRef&) = delete;
-  GRef& operator=(const GRef&) = delete;
-  ~GRef() {
-    if (p) g_object_unref(p);
-  }
-};
 
 // What the member callback needs.
 struct ExtractState {

@@ -4,25 +4,13 @@
 
 #include <mutex>
 
+#include "platform/posix/installer/gobject_ref.h"
 #include "platform/posix/installer/installer_internal.h"
 
 namespace {
 
 // Integer fields that are null read as this.
 constexpr int32_t kNullInteger = static_cast<int32_t>(0x80000000u);
-
-// Owns a GObject reference.
-template <typename T>
-struct GRef {
-  T* p = nullptr; // the reference owned, or null
-  GRef() = default;
-  explicit GRef(T* q) : p(q) {}
-  GRef(const GRef&) = delete;
-  GRef& operator=(const GRef&) = delete;
-  ~GRef() {
-    if (p) g_object_unref(p);
-  }
-};
 
 // A text field; "" when null.
 std::string Text(LibmsiRecord* r, unsigned field) {
