@@ -23,17 +23,13 @@
 #include "fetch/digest_check.h"
 #include "fetch/digest_statement.h"
 #include "fetch/signature_check.h"
+#include "fuzz/support/relocated_system.h"
 #include "runtime/alloc.h"
 
 namespace {
 
 std::string g_root;     // the temporary directory of the relocated system
 std::string g_computed; // Base64 SHA-256 of the fixed script
-
-void RemoveRoot() {
-  std::error_code ec;
-  std::filesystem::remove_all(g_root, ec);
-}
 
 void WriteAll(const std::string& path, const uint8_t* data, size_t size) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -44,16 +40,7 @@ void WriteAll(const std::string& path, const uint8_t* data, size_t size) {
 // whose "work" folder becomes the current directory; the update source is
 // its "server" folder, reached over LocalShare.
 void Setup() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "tqfuzz-XXXXXX").string();
-  const char* dir = ::mkdtemp(tmpl.data());
-  if (!dir) std::abort();
-  g_root = dir;
-  std::atexit(RemoveRoot);
-  for (const char* name : {"HOME_TQ", "TQ_SYSTEM_ROOT", "TQ_FOLDER_PROGRAM_FILES", "TQ_FOLDER_COMMON_APPDATA",
-                           "TQ_FOLDER_APPDATA", "TQ_FOLDER_DOCUMENTS"})
-    ::setenv(name, dir, 1);
-  std::string profile = g_root + "/PROFILE.TQ";
-  ::setenv("PROFILETQENV", profile.c_str(), 1);
+  g_root = fuzz_support::Relocate();
   std::filesystem::create_directories(g_root + "/work");
   std::filesystem::create_directories(g_root + "/server");
   if (::chdir((g_root + "/work").c_str()) != 0) std::abort();

@@ -10,31 +10,16 @@
 #include <string>
 
 #include "engine/config.h"
+#include "fuzz/support/relocated_system.h"
 #include "runtime/alloc.h"
 #include "service/schedule.h"
 
 namespace {
 
-std::string g_root; // the temporary directory of the relocated system
-
-void RemoveRoot() {
-  std::error_code ec;
-  std::filesystem::remove_all(g_root, ec);
-}
-
-// Relocates the system into a fresh temporary directory (removed at exit),
-// so that messages never touch the host's own directories.
+// Relocates the system (removed at exit), so that messages never touch the
+// host's own directories.
 void Relocate() {
-  char tmpl[] = "/tmp/tqfuzz-XXXXXX";
-  const char* dir = ::mkdtemp(tmpl);
-  if (!dir) std::abort();
-  g_root = dir;
-  std::atexit(RemoveRoot);
-  for (const char* name : {"HOME_TQ", "TQ_SYSTEM_ROOT", "TQ_FOLDER_PROGRAM_FILES", "TQ_FOLDER_COMMON_APPDATA",
-                           "TQ_FOLDER_APPDATA", "TQ_FOLDER_DOCUMENTS"})
-    ::setenv(name, dir, 1);
-  std::string profile = std::string(dir) + "/PROFILE.TQ";
-  ::setenv("PROFILETQENV", profile.c_str(), 1);
+  fuzz_support::Relocate();
   ::setenv("TZ", "EST5EDT", 1);
   ::tzset();
 }

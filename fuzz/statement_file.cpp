@@ -10,35 +10,10 @@
 #include <string>
 
 #include "engine/statement_file.h"
-
-namespace {
-
-std::string g_root; // the temporary directory of the relocated system
-
-void RemoveRoot() {
-  std::error_code ec;
-  std::filesystem::remove_all(g_root, ec);
-}
-
-// Relocates the system into a fresh temporary directory (removed at exit),
-// so that messages never touch the host's own directories.
-void Relocate() {
-  char tmpl[] = "/tmp/tqfuzz-XXXXXX";
-  const char* dir = ::mkdtemp(tmpl);
-  if (!dir) std::abort();
-  g_root = dir;
-  std::atexit(RemoveRoot);
-  for (const char* name : {"HOME_TQ", "TQ_SYSTEM_ROOT", "TQ_FOLDER_PROGRAM_FILES", "TQ_FOLDER_COMMON_APPDATA",
-                           "TQ_FOLDER_APPDATA", "TQ_FOLDER_DOCUMENTS"})
-    ::setenv(name, dir, 1);
-  std::string profile = std::string(dir) + "/PROFILE.TQ";
-  ::setenv("PROFILETQENV", profile.c_str(), 1);
-}
-
-}  // namespace
+#include "fuzz/support/relocated_system.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  Relocate();
+  fuzz_support::Relocate();
   return 0;
 }
 

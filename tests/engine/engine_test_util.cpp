@@ -7,13 +7,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <ostream>
-#include <regex>
 
 #include "engine/config.h"
 #include "runtime/alloc.h"
 #include "runtime/log.h"
 #include "runtime/message.h"
 #include "runtime/mutex.h"
+#include "tests/support/log_texts.h"
 
 std::ostream& operator<<(std::ostream& out, const CapturedMessage& m) {
   return out << "(" << m.level << ") " << m.text;
@@ -54,20 +54,7 @@ void EngineSystem::WriteConfig(const std::string& text) const {
 }
 
 std::vector<std::string> EngineSystem::Texts() {
-  std::string all = sys_->ReadFile("test-log.txt");
-  std::vector<std::string> out;
-  static const std::regex line(R"(^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d - \d+ - [^ ]+ - (.*)$)");
-  size_t start = consumed_ < all.size() ? consumed_ : all.size();
-  while (start < all.size()) {
-    size_t nl = all.find('\n', start);
-    if (nl == std::string::npos) break;
-    std::string l = all.substr(start, nl - start);
-    std::smatch m;
-    out.push_back(std::regex_match(l, m, line) ? std::string(m[1]) : "<torn> " + l);
-    start = nl + 1;
-  }
-  consumed_ = start;
-  return out;
+  return TqLogTexts(sys_->ReadFile("test-log.txt"), &consumed_, false);
 }
 
 std::vector<CapturedMessage> EngineSystem::Levels(const std::function<void()>& action) {

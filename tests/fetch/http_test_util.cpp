@@ -15,7 +15,6 @@
 #include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <poll.h>
-#include <regex>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -27,6 +26,7 @@
 #include "runtime/alloc.h"
 #include "runtime/message.h"
 #include "tests/support/child.h"
+#include "tests/support/log_texts.h"
 
 namespace httpt {
 
@@ -109,25 +109,7 @@ void HttpSystem::SetUser(const char* user) { SetText(&g_upd_config->user, user);
 void HttpSystem::SetPassword(const char* stored) { SetText(&g_upd_config->password, stored); }
 
 std::vector<std::string> HttpSystem::Messages() {
-  std::string all = sys().ReadFile("test-log.txt");
-  static const std::regex head(R"(^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d - \d+ - [^ ]+ - )");
-  std::vector<std::string> out;
-  size_t start = consumed_ < all.size() ? consumed_ : all.size();
-  while (start < all.size()) {
-    size_t nl = all.find('\n', start);
-    if (nl == std::string::npos) break;
-    std::string line = all.substr(start, nl - start);
-    std::smatch m;
-    if (std::regex_search(line, m, head))
-      out.push_back(line.substr(static_cast<size_t>(m.length(0))));
-    else if (!out.empty())
-      out.back() += "\n" + line;
-    else
-      out.push_back("<torn> " + line);
-    start = nl + 1;
-  }
-  consumed_ = start;
-  return out;
+  return TqLogTexts(sys().ReadFile("test-log.txt"), &consumed_, true);
 }
 
 std::vector<CapturedMessage> HttpSystem::Levels(const std::function<void()>& action) {

@@ -7,6 +7,8 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
+#include <initializer_list>
 #include <fstream>
 #include <mutex>
 #include <condition_variable>
@@ -194,63 +196,57 @@ TEST_F(InstallerRobust, KilledAtEveryPoint) {
   }
 }
 
-// A system call failing at any point of an upgrade: 1603 with the old state
-// intact, or success with the new one.
-TEST_F(InstallerRobust, FailingSystemCalls) {
-  const PlatSyscall kinds[] = {PLAT_SYS_OPEN, PLAT_SYS_WRITE, PLAT_SYS_RENAME, PLAT_SYS_FSYNC, PLAT_SYS_UNLINK,
-                               PLAT_SYS_MKDIR};
+// Installs `old_pkg` in a fresh system, then runs `op` with the Nth
+// call of each kind failing, for every N until no such call is reached:
+// 1603 with the old state intact, or success with `done_state`. With
+// `require_call` the operation must make at least one call of each kind.
+void SweepFaults(const std::string& old_pkg, std::initializer_list<PlatSyscall> kinds, const std::function<uint32_t()>& op,
+                 const char* done_state, bool require_call, std::string* target) {
   for (PlatSyscall kind : kinds) {
     for (int nth = 1; nth < 60; nth++) {
       SCOPED_TRACE(testing::Message() << "kind " << kind << " call " << nth);
       TempSystem s;
       fs::create_directories(s.path("targets"));
-      target = s.path("targets/app");
-      ASSERT_EQ(MsiInstallProductA(old_pkg.c_str(), EngineCommandLine(target).c_str()), MSI_OK);
+      *target = s.path("targets/app");
+      ASSERT_EQ(MsiInstallProductA(old_pkg.c_str(), EngineCommandLine(*target).c_str()), MSI_OK);
       PlatFaultClear();
       PlatFaultInject(kind, nth, EIO, false);
-      uint32_t rc = MsiInstallProductA(new_pkg.c_str(), EngineCommandLine(target).c_str());
+      uint32_t rc = op();
       bool hit = PlatFaultCalls(kind) >= nth;
       PlatFaultClear();
-      std::string state = Classify(s, target);
+      std::string state = Classify(s, *target);
       if (rc == MSI_OK) {
-        EXPECT_EQ(state, "new");
+        EXPECT_EQ(state, done_state);
       } else {
         EXPECT_EQ(rc, MSI_ERROR_INSTALL_FAILURE);
         EXPECT_EQ(state, "old");
       }
       if (!hit) {
-        EXPECT_GT(nth, 1) << "no call of this kind was made";
+        if (require_call) {
+          EXPECT_GT(nth, 1) << "no call of this kind was made";
+        }
         break;
       }
     }
   }
 }
 
+// A system call failing at any point of an upgrade: 1603 with the old state
+// intact, or success with the new one.
+TEST_F(InstallerRobust, FailingSystemCalls) {
+  SweepFaults(old_pkg, {PLAT_SYS_OPEN, PLAT_SYS_WRITE, PLAT_SYS_RENAME, PLAT_SYS_FSYNC, PLAT_SYS_UNLINK, PLAT_SYS_MKDIR},
+              [&] { return MsiInstallProductA(new_pkg.c_str(), EngineCommandLine(target).c_str()); }, "new", true,
+              &target);
+}
+
 // A system call failing at any point of a removal: 1603 with the product
 // intact, or success with nothing left.
 TEST_F(InstallerRobust, FailingSystemCallsWhileRemoving) {
-  for (PlatSyscall kind : {PLAT_SYS_OPEN, PLAT_SYS_WRITE, PLAT_SYS_RENAME, PLAT_SYS_FSYNC, PLAT_SYS_UNLINK}) {
-    for (int nth = 1; nth < 60; nth++) {
-      SCOPED_TRACE(testing::Message() << "kind " << kind << " call " << nth);
-      TempSystem s;
-      fs::create_directories(s.path("targets"));
-      target = s.path("targets/app");
-      ASSERT_EQ(MsiInstallProductA(old_pkg.c_str(), EngineCommandLine(target).c_str()), MSI_OK);
-      PlatFaultClear();
-      PlatFaultInject(kind, nth, EIO, false);
-      uint32_t rc = MsiConfigureProductA(kAppOld.product_code.c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
-      bool hit = PlatFaultCalls(kind) >= nth;
-      PlatFaultClear();
-      std::string state = Classify(s, target);
-      if (rc == MSI_OK) {
-        EXPECT_EQ(state, "none");
-      } else {
-        EXPECT_EQ(rc, MSI_ERROR_INSTALL_FAILURE);
-        EXPECT_EQ(state, "old");
-      }
-      if (!hit) break;
-    }
-  }
+  SweepFaults(old_pkg, {PLAT_SYS_OPEN, PLAT_SYS_WRITE, PLAT_SYS_RENAME, PLAT_SYS_FSYNC, PLAT_SYS_UNLINK},
+              [&] {
+                return MsiConfigureProductA(kAppOld.product_code.c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
+              },
+              "none", false, &target);
 }
 
 // A journal damaged from outside is set aside; the installed state stays.

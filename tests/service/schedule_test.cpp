@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "runtime/message.h"
 #include "runtime/mutex.h"
 #include "service/schedule.h"
+#include "tests/support/log_texts.h"
 #include "tests/support/temp_system.h"
 
 namespace {
@@ -59,22 +59,7 @@ class Schedules : public testing::Test {
   }
 
   // Message texts logged since the last call.
-  std::vector<std::string> Texts() {
-    std::string all = sys_->ReadFile("log.txt");
-    static const std::regex line(R"(^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d - \d+ - [^ ]+ - (.*)$)");
-    std::vector<std::string> out;
-    size_t start = consumed_;
-    while (start < all.size()) {
-      size_t nl = all.find('\n', start);
-      if (nl == std::string::npos) break;
-      std::string l = all.substr(start, nl - start);
-      std::smatch m;
-      out.push_back(std::regex_match(l, m, line) ? std::string(m[1]) : "<torn> " + l);
-      start = nl + 1;
-    }
-    consumed_ = start;
-    return out;
-  }
+  std::vector<std::string> Texts() { return TqLogTexts(sys_->ReadFile("log.txt"), &consumed_, false); }
 
   // The windows of `texts` parsed into a fresh list.
   std::string Parse(const std::vector<std::string>& texts) {
