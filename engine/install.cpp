@@ -1,5 +1,163 @@
-// Installation of the work list: nothing to install until the installer
-// layer and the update script exist.
+// Installation of the work list: version comparison with the installed
+// product, the installer's property string, the reboot policy of the last
+// entry, and the restart of the service when the installation stopped it.
 #include "engine/install.h"
 
-int UpdInstall() { return 0; }
+#include <cstdio>
+#include <string>
+
+#include "engine/config.h"
+#include "engine/products.h"
+#include "engine/work_dir.h"
+#include "engine/work_entry.h"
+#include "platform/error.h"
+#include "platform/installer.h"
+#include "platform/process.h"
+#include "platform/system.h"
+#include "runtime/env.h"
+#include "runtime/message.h"
+#include "service/service_wrapper.h"
+
+namespace {
+
+constexpr uint32_t kReadVersionSize = 100;  // buffer for ProductVersion
+constexpr uint32_t kRebootInitiated = 1641;
+constexpr uint32_t kRestartRequired = 3011;
+
+// The configuration tool's command that waits and then starts the service.
+constexpr const char kRestartCommand[] = "%s/TQUpdate/bin/tqupdcnf --svcstart --nogui -w 120";
+
+// The default target directory: RV_INSTALLDIR when it has a value, else
+// the installation base RV_HOME.
+std::string DefaultTarget() {
+  const char* dir = RVGetEnv("RV_INSTALLDIR");
+  if (dir && *dir) return dir;
+  const char* home = RVGetEnv("RV_HOME");
+  return home ? home : "";
+}
+
+// The installer's property string for one package.
+std::string PropertyString(const UpdEntry* e, const std::string& default_target, bool force_reboot) {
+  std::string props = "ALLUSERS=1 ";
+  std::string target = e->install_dir && *e->install_dir ? e->install_dir : default_target;
+  if (!target.empty()) {
+    for (char& c : target)
+      if (c == '/') c = '\\';
+    props += "TARGETDIR=\"" + target + "\" INSTALLDIR=\"" + target + "\"";
+  }
+  props += force_reboot && !e->next ? " REBOOT=FORCE" : " REBOOT=ReallySuppress";
+  return props;
+}
+
+// Starts the configuration tool that brings the stopped service back.
+void StartRestartTool() {
+  const char* home = RVGetEnv("RV_HOME");
+  char command[1024];
+  std::snprintf(command, sizeof command, kRestartCommand, home ? home : "");
+  if (PlatCreateProcessDetached(command, nullptr) != 0)
+    UpdMessage(9, "CreateProcess(%s) - Error: %d", command, static_cast<int>(PlatGetLastError()));
+}
+
+enum EntryOutcome { ENTRY_NEXT, ENTRY_STOP_OK, ENTRY_STOP_FAILED };
+
+// Installs one entry; *package_version carries the last version read over
+// to the next entry when a package's version cannot be read.
+EntryOutcome InstallEntry(UpdEntry* e, const std::string& default_target, bool force_reboot,
+                          uint32_t* package_version) {
+  UpdProductInfo(e);
+  const char* name = e->name ? e->name : "";
+  std::string path = std::string(UpdWorkDir()) + "/" + (e->local_file ? e->local_file : "");
+  UpdMessage(0, "Install %s - %s", name, path.c_str());
+
+  MSIHANDLE package = 0;
+  uint32_t rc = MsiOpenPackageA(path.c_str(), &package);
+  std::string what = "MsiOpenPackage(" + path + ")";
+  UpdInstallResult(what.c_str(), rc);
+  if (rc != MSI_OK) return ENTRY_STOP_FAILED;
+  char version[kReadVersionSize];
+  uint32_t size = kReadVersionSize;
+  rc = MsiGetProductPropertyA(package, "ProductVersion", version, &size);
+  UpdInstallResult("MsiGetProductProperty(ProductVersion)", rc);
+  MsiCloseHandle(package);
+
+  if (rc == MSI_OK) {
+    *package_version = UpdVersionNumber(version);
+    e->new_version = *package_version;
+    if (*package_version == e->installed_version) {
+      UpdMessage(0, " - Ignoring: %s - Version: %u already installed", name, e->installed_version);
+      return ENTRY_NEXT;
+    }
+    if (*package_version < e->installed_version && e->product_code) {
+      rc = MsiConfigureProductA(e->product_code, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
+      UpdInstallResult("MsiConfigureProduct(Remove)", rc);
+      if (rc != MSI_OK) return ENTRY_STOP_FAILED;
+    }
+  }
+
+  std::string props = PropertyString(e, default_target, force_reboot);
+  UpdMessage(0, "MsiInstallProduct(%s,%s)", path.c_str(), props.c_str());
+  rc = MsiInstallProductA(path.c_str(), props.c_str());
+  UpdInstallResult("MsiInstallProduct(Install)", rc);
+  if (!UpdInstallSucceeded(rc)) return ENTRY_STOP_FAILED;
+
+  char text[32];
+  UpdVersionText(*package_version, text, sizeof text);
+  UpdMessage(7, "Installed: %s - Version: %s - OK", name, text);
+  if (rc == kRebootInitiated) return ENTRY_STOP_OK;
+  if (UpdStopRequested()) {
+    UpdMessage(0, "Got Stop Event During Install");
+    StartRestartTool();
+    return ENTRY_STOP_OK;
+  }
+  return ENTRY_NEXT;
+}
+
+}  // namespace
+
+int UpdInstallSucceeded(uint32_t code) {
+  return code == MSI_OK || code == kRebootInitiated || code == MSI_ERROR_SUCCESS_REBOOT_REQUIRED ||
+         code == kRestartRequired;
+}
+
+void UpdInstallResult(const char* what, uint32_t code) {
+  switch (code) {
+    case 0: UpdMessage(0, "%s Success", what); break;
+    case 87: UpdMessage(9, "%s Error: Invalid Parameter", what); break;
+    case 1603: UpdMessage(9, "%s Error: InstallFailure", what); break;
+    case 1610:
+    case 1645: UpdMessage(9, "%s Error: Bad Configuration", what); break;
+    case 1618: UpdMessage(9, "%s Error: Install Alread Running", what); break;
+    case 1619: UpdMessage(9, "%s Error: Install Package Open Failed", what); break;
+    case 1641: UpdMessage(0, "%s Success - Reboot Initiated", what); break;
+    case 3010: UpdMessage(0, "%s Success - Reboot Required", what); break;
+    case 3011: UpdMessage(0, "%s Success - Restart Required", what); break;
+    default: UpdMessage(9, "%s UnknownError - RC: %d", what, static_cast<int>(code)); break;
+  }
+}
+
+int UpdInstall() {
+  std::string default_target = DefaultTarget();
+  UpdMessage(0, "Install Start");
+  int result = 0;
+  int32_t com = PlatComInitialize();
+  if (com != 0 && com != 1) {
+    UpdMessage(9, "Error Initializing COM - HResult: %x", static_cast<unsigned>(com));
+    UpdMessage(0, "Install End ret: %d", -1);
+    return -1;
+  }
+  MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+  UpdEntry* list = g_upd_config ? g_upd_config->work_list : nullptr;
+  bool force_reboot = false;
+  for (const UpdEntry* e = list; e; e = e->next)
+    if (e->flags & UPD_ENTRY_FORCE_REBOOT) force_reboot = true;
+  uint32_t package_version = 0;
+  for (UpdEntry* e = list; e; e = e->next) {
+    if (e->flags & UPD_ENTRY_SKIP) continue;
+    EntryOutcome outcome = InstallEntry(e, default_target, force_reboot, &package_version);
+    if (outcome == ENTRY_STOP_FAILED) result = -1;
+    if (outcome != ENTRY_NEXT) break;
+  }
+  PlatComUninitialize();
+  UpdMessage(0, "Install End ret: %d", result);
+  return result;
+}

@@ -3,7 +3,9 @@
 
 #include <initializer_list>
 
+#include "engine/config.h"
 #include "runtime/alloc.h"
+#include "runtime/message.h"
 
 void UpdFreeWorkList(UpdEntry* list) {
   while (list) {
@@ -14,4 +16,15 @@ void UpdFreeWorkList(UpdEntry* list) {
     RVFree(list);
     list = next;
   }
+}
+
+void UpdLogWorkList() {
+  UpdMessage(0, "WorkList Start");
+  for (const UpdEntry* e = g_upd_config ? g_upd_config->work_list : nullptr; e; e = e->next) {
+    if (e->flags & UPD_ENTRY_SKIP) continue;
+    UpdMessage(0, "\t%s - File: %s, Sig: %s, Bits: %d, InstVersion: %u", e->name ? e->name : "",
+               e->install_file ? e->install_file : "", e->signature_file ? e->signature_file : "",
+               static_cast<int>(e->flags), e->installed_version);
+  }
+  UpdMessage(0, "WorkList End");
 }

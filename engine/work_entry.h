@@ -27,3 +27,7 @@ struct UpdEntry {
 
 // Frees a work list with the texts of its entries.
 void UpdFreeWorkList(UpdEntry* list);
+
+// Logs the skip-clear entries of g_upd_config's work list between
+// "WorkList Start" and "WorkList End" (level 0).
+void UpdLogWorkList();

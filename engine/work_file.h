@@ -1,16 +1,26 @@
 // The work file: pending work between checks and across restarts.
 #pragma once
 
+#include <string>
+
 // Set when the work file holds at least one entry still to be installed.
 extern int g_upd_work_pending;
 
 // The work file's path: "<RV_COMMONAPPDATA>/tqupd-work.txt".
 const char* UpdWorkFilePath();
 
-// Reads the work file into a new work list and sets g_upd_work_pending
-// when an entry is left; otherwise deletes the file. 0 or -1.
+// The name of the work mutex: "Global\<RV_HOME>/tqupd-work-mtx".
+std::string UpdWorkMutexName();
+
+// Reads the work file into a new work list (replacing the configuration's),
+// rewrites the file through UpdSaveWorkFile and sets g_upd_work_pending when
+// an entry is left; otherwise deletes the file and clears the list. No file:
+// 0 with the list unchanged. A damaged file is deleted: -1.
 int UpdReadWorkFile();
 
-// Rewrites the work file with the work list's pending entries (no file when
-// none is left). 0 or -1.
+// Under the work mutex: checks the package of every skip-clear entry of the
+// work list against the installed product (equal versions get the skip
+// bit) and rewrites the work file with the others, one line each; no file
+// when none is left. 0, or -1 when a package cannot be opened or the file
+// cannot be written (the file then stays deleted).
 int UpdSaveWorkFile();

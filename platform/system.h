@@ -62,5 +62,17 @@ void PlatSleepMs(uint32_t ms);
 // Copies the absolute path of the running program into `out`; -1 if unknown.
 int PlatExecutablePath(char* out, size_t size);
 
+// Initialises the component runtime for the calling thread: 0 (S_OK), 1
+// (S_FALSE: initialised already) or a failure result. Each success is
+// matched by PlatComUninitialize. Nothing to initialise on this host.
+int32_t PlatComInitialize();
+
+// Ends one PlatComInitialize of the calling thread.
+void PlatComUninitialize();
+
+// While `on`, asks that the machine does not go to sleep (no effect on this
+// host, which has no such request).
+void PlatKeepAwake(int on);
+
 // Sounds the default beep (no effect where the host has none).
 void PlatBeep();

@@ -6,6 +6,7 @@
 #include <strings.h>
 #include <vector>
 
+#include "engine/work_file.h"
 #include "platform/error.h"
 #include "platform/named_mutex.h"
 #include "platform/service_manager.h"
@@ -61,11 +62,6 @@ void Close(SC_HANDLE service, SC_HANDLE manager) {
 std::string UpdSvcBinaryPath() {
   const char* home = RVGetEnv("RV_HOME");
   return std::string(home ? home : ".") + "/TQUpdate/etc/tqupdd";
-}
-
-std::string UpdWorkMutexName() {
-  const char* home = RVGetEnv("RV_HOME");
-  return std::string("Global\\") + (home ? home : ".") + "/tqupd-work-mtx";
 }
 
 std::string UpdSvcStart() {

@@ -38,5 +38,3 @@ UpdSvcStatus UpdSvcQueryStatus();
 // The binary path the tool installs: "<RV_HOME>/TQUpdate/etc/tqupdd".
 std::string UpdSvcBinaryPath();
 
-// The work mutex's name: "Global\<RV_HOME>/tqupd-work-mtx".
-std::string UpdWorkMutexName();

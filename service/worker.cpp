@@ -102,17 +102,6 @@ PlatEvent* CreateEvent(const char* suffix, bool manual_reset, const char* create
   return e;
 }
 
-void LogWorkList() {
-  UpdMessage(0, "WorkList Start");
-  for (UpdEntry* e = g_upd_config ? g_upd_config->work_list : nullptr; e; e = e->next) {
-    if (e->flags & UPD_ENTRY_SKIP) continue;
-    UpdMessage(0, "\t%s - File: %s, Sig: %s, Bits: %d, InstVersion: %u", e->name ? e->name : "",
-               e->install_file ? e->install_file : "", e->signature_file ? e->signature_file : "",
-               static_cast<int>(e->flags), e->installed_version);
-  }
-  UpdMessage(0, "WorkList End");
-}
-
 // The start-up check step: a check when nothing is pending and OnStartCheck is on.
 void OnStartCheck() {
   if (!g_upd_work_pending && (g_upd_config->flags & UPD_CONFIG_ONSTARTCHECK)) {
@@ -221,7 +210,7 @@ int UpdWorker() {
   UpdMessage(9, "%s - Version: %s - Started - User: %s", kUpdServiceName, kUpdVersion, user.c_str());
 
   // 4-5: the work mutex, held through start-up.
-  std::string mutex_name = HomeName("tqupd-work-mtx");
+  std::string mutex_name = UpdWorkMutexName();
   w.work_mutex = PlatMutexCreate(mutex_name.c_str(), SharedDescriptor());
   if (!w.work_mutex) {
     UpdMessage(9, "Error Creating Work Mutex: %s", mutex_name.c_str());
@@ -280,7 +269,7 @@ int UpdWorker() {
       } else {
         UpdMessage(0, "Checking for Current WorkFile List");
         UpdReadWorkFile();
-        LogWorkList();
+        UpdLogWorkList();
       }
     } else {
       PlatDeleteFile(UpdWorkFilePath());

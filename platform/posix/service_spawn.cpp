@@ -36,9 +36,9 @@ struct SpawnSetup {
 };
 
 // Prepares a new session with default signal handling and an empty signal
-// mask, standard streams on /dev/null, "/" as working directory, and no
+// mask, standard streams on /dev/null, `cwd` as working directory, and no
 // descriptor above 2.
-int Prepare(SpawnSetup* s) {
+int Prepare(SpawnSetup* s, const char* cwd) {
   int rc = posix_spawnattr_init(&s->attr);
   if (rc != 0) return rc;
   s->attr_ok = true;
@@ -53,7 +53,7 @@ int Prepare(SpawnSetup* s) {
   if ((rc = posix_spawn_file_actions_addopen(&s->files, 0, "/dev/null", O_RDONLY, 0)) ||
       (rc = posix_spawn_file_actions_addopen(&s->files, 1, "/dev/null", O_WRONLY, 0)) ||
       (rc = posix_spawn_file_actions_adddup2(&s->files, 1, 2)) ||
-      (rc = posix_spawn_file_actions_addchdir_np(&s->files, "/")) ||
+      (rc = posix_spawn_file_actions_addchdir_np(&s->files, cwd)) ||
       (rc = posix_spawn_file_actions_addclosefrom_np(&s->files, 3)))
     return rc;
   return 0;
@@ -62,13 +62,18 @@ int Prepare(SpawnSetup* s) {
 }  // namespace
 
 int ScSpawnDetached(const std::vector<std::string>& argv, const std::vector<std::string>& env, uint32_t* pid) {
+  return ScSpawnDetachedIn(argv, env, "/", pid);
+}
+
+int ScSpawnDetachedIn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const char* cwd,
+                      uint32_t* pid) {
   std::vector<char*> args, envp;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
   SpawnSetup setup;
-  int rc = Prepare(&setup);
+  int rc = Prepare(&setup, cwd);
   if (rc != 0) {
     PlatSetLastErrorFromErrno(rc);
     return -1;

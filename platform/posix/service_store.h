@@ -120,3 +120,7 @@ bool ScFrameGet(const unsigned char* frame, const char magic[4], uint32_t* a, ui
 // process that ends at once, so it never becomes a zombie of the caller.
 // -1 with the last error (2 program missing, 5 not executable, ...).
 int ScSpawnDetached(const std::vector<std::string>& argv, const std::vector<std::string>& env, uint32_t* pid);
+
+// As ScSpawnDetached, with `cwd` as the program's working directory.
+int ScSpawnDetachedIn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const char* cwd,
+                      uint32_t* pid);

@@ -113,6 +113,12 @@ void PlatExitProcess(int code) {
 
 void PlatBeep() {}
 
+int32_t PlatComInitialize() { return 0; }
+
+void PlatComUninitialize() {}
+
+void PlatKeepAwake(int) {}
+
 int PlatExecutablePath(char* out, size_t size) {
   if (size == 0) return -1;
   ssize_t n = ::readlink("/proc/self/exe", out, size - 1);

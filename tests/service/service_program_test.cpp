@@ -11,6 +11,7 @@
 #include "platform/service_manager.h"
 #include "platform/system.h"
 #include "runtime/env.h"
+#include "engine/work_file.h"
 #include "service/service_ops.h"
 #include "tests/support/child.h"
 #include "tests/support/temp_system.h"

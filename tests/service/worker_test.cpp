@@ -17,6 +17,7 @@
 #include "platform/system.h"
 #include "runtime/env.h"
 #include "tests/support/child.h"
+#include "tests/support/msi_fixture.h"
 #include "tests/support/temp_system.h"
 
 namespace {
@@ -153,9 +154,16 @@ TEST_F(Worker, WorkFileAgeDecidesWhetherWorkIsPending) {
   PlatFileInfo info;
   EXPECT_NE(PlatFileStat(work.c_str(), &info), 0);
   EXPECT_EQ(Count(Log(), "OnStart - Checking for updates"), 1) << Log();
-  // An hour old: read, work is pending, no start-up or scheduled check.
+  // An hour old: read, work is pending (its package is in the work
+  // directory and not installed), no start-up or scheduled check.
+  if (!MsiFixtureToolsPresent()) GTEST_SKIP() << "wixl is not installed";
+  MsiTestProduct p{"pending-win64", "1.2.3", "{6A0C1E52-1F0B-4E8C-9A51-3D2A1B7C0001}",
+                   "{6A0C1E52-1F0B-4E8C-9A51-3D2A1B7C0002}", "extra.txt"};
+  ASSERT_NE(MsiFixtureBuild(sys_.path("home-tq/TQUpdate/Work"), MSI_FIXTURE_SOURCE("app"), p, "pending"), "");
   std::remove(sys_.path("home-tq/TQUpdate/Log/tqupd-log.txt").c_str());
-  sys_.WriteFile("common/TQ/tqupd-work.txt", "Name=\"pending\"\n");
+  sys_.WriteFile("common/TQ/tqupd-work.txt",
+                 "Name=\"pending-win64\",Desc=\"d\",CurVersion=\"NotInstalled\",NewVersion=\"1.2.3-00\","
+                 "InstallFile=\"pending.msi\"\n");
   ASSERT_EQ(PlatSetCreationTime(work.c_str(), PlatTimeNow() - 3600), 0);
   EXPECT_EQ(TqRunCommand(kTqupdd + " --fg"), 0);
   EXPECT_EQ(PlatFileStat(work.c_str(), &info), 0);

@@ -177,10 +177,12 @@ int MsiStopServices(const std::vector<std::string>& names) {
     for (int waited = 0; waited <= kStopWaitMs; waited += kStopPollMs) {
       SERVICE_STATUS_PROCESS sp{};
       uint32_t needed = 0;
-      if (QueryServiceStatusEx(s, SC_STATUS_PROCESS_INFO, &sp, sizeof sp, &needed) &&
-          sp.dwCurrentState == SERVICE_STOPPED) {
-        stopped = true;
-        break;
+      if (QueryServiceStatusEx(s, SC_STATUS_PROCESS_INFO, &sp, sizeof sp, &needed)) {
+        // A service that runs in this very process (a service updating
+        // itself) cannot finish stopping before the installation returns:
+        // it has been told to stop, and that is all that can be waited for.
+        stopped = sp.dwCurrentState == SERVICE_STOPPED || sp.dwProcessId == static_cast<uint32_t>(::getpid());
+        if (stopped) break;
       }
       ::usleep(kStopPollMs * 1000);
     }
