@@ -261,33 +261,35 @@ int UpdOsVersionMatches(const char* wanted, int major) {
 
 int UpdReadScript() {
   UpdStmtReader reader;
+  ScriptRead r = {};
+  int failed = 0;
   if (UpdStmtOpen(&reader, kUpdScriptFile, kScriptTokens) != 0) {
     UpdMessage(9, "Unable to read local upd script file: %s", kUpdScriptFile);
-    return -1;
-  }
-  ScriptRead r = {};
-  UpdStmt stmt;
-  int failed = 0;
-  while (!failed && UpdStmtNext(&reader, &stmt)) {
-    if (ApplyStatement(&r, &reader, &stmt) != 0) failed = 1;
-  }
-  if (!failed && reader.read_error) {
-    // A script read only in part must not be acted on.
-    UpdMessage(9, "Unable to read local upd script file: %s", kUpdScriptFile);
     failed = 1;
+  } else {
+    UpdStmt stmt;
+    while (!failed && UpdStmtNext(&reader, &stmt)) {
+      if (ApplyStatement(&r, &reader, &stmt) != 0) failed = 1;
+    }
+    if (!failed && reader.read_error) {
+      // A script read only in part must not be acted on.
+      UpdMessage(9, "Unable to read local upd script file: %s", kUpdScriptFile);
+      failed = 1;
+    }
+    UpdStmtClose(&reader);
+    if (!failed && CloseOpen(&r) != 0) failed = 1;
   }
-  UpdStmtClose(&reader);
-  if (!failed && CloseOpen(&r) != 0) failed = 1;
   if (failed) {
     UpdFreeWorkList(r.open);
     UpdFreeWorkList(r.head);
-    return -1;
+    r.head = nullptr;
   }
+  // A failed read leaves no work list.
   if (g_upd_config) {
     UpdFreeWorkList(g_upd_config->work_list);
     g_upd_config->work_list = r.head;
   } else {
     UpdFreeWorkList(r.head);
   }
-  return 0;
+  return failed ? -1 : 0;
 }

@@ -7,7 +7,7 @@ struct UpdEntry;
 // Reads "updscript.txt" from the current (work) directory into a new work
 // list stored in g_upd_config (possibly empty): 0. -1 when the script cannot
 // be read, fails its message digest check or has an incomplete entry; then
-// no list is stored and everything read is freed.
+// everything read is freed and the configuration has no work list.
 int UpdReadScript();
 
 // 1 when `name` passes the configured Package filter (no Package, one equal

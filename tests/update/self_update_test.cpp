@@ -1,0 +1,97 @@
+// The update service updating itself: tqupdd runs under the service
+// manager with install type Automatic, and the package it installs stops
+// the service TQUpdateD64 while it is installed. The service notices the
+// stop after the installation and starts the configuration tool to start it
+// again; a recording program stands in for the tool.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "platform/service_manager.h"
+#include "platform/system.h"
+#include "tests/update/update_test_util.h"
+
+using updt::Product;
+using updt::Transport;
+using updt::UpdateSystem;
+
+namespace {
+
+// The service's current state; 0 when it is not installed.
+uint32_t ServiceState() {
+  SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_GENERIC_READ);
+  SC_HANDLE s = m ? OpenServiceA(m, "TQUpdateD64", SERVICE_QUERY_STATUS) : nullptr;
+  SERVICE_STATUS_PROCESS st{};
+  uint32_t needed = 0;
+  uint32_t state =
+      s && QueryServiceStatusEx(s, SC_STATUS_PROCESS_INFO, &st, sizeof st, &needed) ? st.dwCurrentState : 0;
+  if (s) CloseServiceHandle(s);
+  if (m) CloseServiceHandle(m);
+  return state;
+}
+
+// Waits (bounded, about 30 s) until the service reaches `state`.
+bool WaitForState(uint32_t state) {
+  for (int i = 0; i < 1200; ++i) {
+    if (ServiceState() == state) return true;
+    PlatSleepMs(25);
+  }
+  return false;
+}
+
+class UpdateSelf : public testing::Test {
+ protected:
+  void TearDown() override {
+    // Leave no service process behind, whatever the test did.
+    TqRunCommand(updt::kTqupdd + " -v 0 stop remove");
+    WaitForState(0);
+  }
+  UpdateSystem u_;
+};
+
+}  // namespace
+
+TEST_F(UpdateSelf, InstallingTheServicePackageStopsTheServiceAndStartsTheTool) {
+  if (!updt::CanRun()) GTEST_SKIP() << "wixl/msibuild or the development key is missing";
+  ASSERT_TRUE(u_.Serve(Transport::kHttp));
+  ASSERT_TRUE(u_.Publish(Product("tqupdate-win64", "6.7.502"), "pkgs/tqupdate-win64.msi", "service",
+                         {{"Service", "TQUpdateD64"}}));
+  u_.WriteScript(
+      "Update\n    Name tqupdate-win64\n    Desc 'Update service'\n    InstallFile {src}pkgs/tqupdate-win64.msi\n"
+      "    SignatureFile {src}pkgs/tqupdate-win64.sig\n    Verify VersionLT=6.7.5-02\n");
+  // No pass limit: only the installation stops the service.
+  u_.Configure("Automatic", "MaxLoopCount 0\n");
+  // The tool's place in the installation: a program that records how it
+  // was started.
+  std::string record = u_.sys().path("tool-args.txt");
+  u_.sys().WriteFile("home-tq/TQUpdate/bin/tqupdcnf",
+                     "#!/bin/sh\necho \"$*\" >> " + MsiFixtureQuote(record) + "\n");
+  ASSERT_EQ(::chmod(u_.Home("TQUpdate/bin/tqupdcnf").c_str(), 0755), 0);
+
+  std::string out;
+  ASSERT_EQ(TqRunCommand(updt::kTqupdd + " -v 0 install start", &out), 0) << out;
+  ASSERT_TRUE(u_.WaitForLog("Got Stop Event During Install")) << u_.Log();
+  EXPECT_TRUE(WaitForState(SERVICE_STOPPED)) << u_.Log();
+  for (int i = 0; i < 400 && !UpdateSystem::Exists(record); ++i) PlatSleepMs(25);
+  EXPECT_EQ(u_.sys().ReadFile("tool-args.txt"), "--svcstart --nogui -w 120\n") << u_.Log();
+
+  // The installation went through before the stop was noticed, and the
+  // worker then ended.
+  std::vector<std::string> texts = u_.Texts();
+  auto at = [&](const std::string& text) {
+    for (size_t i = 0; i < texts.size(); ++i)
+      if (texts[i] == text) return static_cast<int>(i);
+    return -1;
+  };
+  int installed = at("Installed: tqupdate-win64 - Version: 6.7.5-02 - OK");
+  int stop = at("Got Stop Event During Install");
+  EXPECT_GE(installed, 0) << u_.Log();
+  EXPECT_GT(stop, installed) << u_.Log();
+  EXPECT_EQ(u_.CountPrefix("CreateProcess("), 0) << u_.Log();
+  EXPECT_TRUE(u_.WaitForLog("TQUpdateD64 - Stopped")) << u_.Log();
+  EXPECT_EQ(u_.RegValue("tqupdate-win64", "Version"), "6.7.502");
+  EXPECT_EQ(u_.sys().ReadFile("home-tq/service.txt"),
+            MsiFixtureContent("main.txt", Product("tqupdate-win64", "6.7.502")));
+}
