@@ -14,6 +14,8 @@
 #include "engine/update_script.h"
 #include "engine/work_dir.h"
 #include "engine/work_entry.h"
+#include "fetch/fetch_file.h"
+#include "fetch/signature_check.h"
 #include "platform/error.h"
 #include "platform/event.h"
 #include "platform/file.h"
@@ -142,8 +144,11 @@ LineOutcome ReadLine(char* line, const UpdEntry* list, UpdEntry** out) {
       RVFree(e->desc);
       e->desc = RVStrDup(value);
     } else if (UpdStmtKeyIs(key, "InstallFile")) {
+      // Only the last part of the name counts: a package is only ever
+      // installed from the work directory, where it was verified.
+      char local[kUpdNameSize];
       RVFree(e->local_file);
-      e->local_file = RVStrDup(value);
+      e->local_file = UpdLocalFileName(value, local) == 0 ? RVStrDup(local) : nullptr;
     } else if (UpdStmtKeyIs(key, "ForceReboot")) {
       if (UpdStmtKeyIs(value, "True")) e->flags |= UPD_ENTRY_FORCE_REBOOT;
     }

@@ -129,6 +129,12 @@ TEST_F(WorkFileTest, FileTextsReadBack) {
        "Colour=\"red\",Name=\"b-win64\",CurVersion=\"9\",NewVersion=\"9\",InstallFile=\"b.msi\",Desc=\"B\"\n", 0, 1,
        "b-win64/0", kLineB, nullptr},
       {"an empty file: no file and no work", "", 0, 0, "", "<none>", nullptr},
+      {"only the last part of InstallFile names the package",
+       "Name=\"b-win64\",Desc=\"B\",CurVersion=\"x\",NewVersion=\"y\",InstallFile=\"../..\\elsewhere/b.msi\"\n", 0, 1,
+       "b-win64/0", kLineB, nullptr},
+      {"an InstallFile without a last part names no package",
+       "Name=\"b-win64\",Desc=\"B\",CurVersion=\"x\",NewVersion=\"y\",InstallFile=\"b.msi/..\"\n", 0, 1,
+       "b-win64/0", "<none>", "MsiOpenPackage() Error: Install Package Open Failed"},
       {"an empty line among good ones spoils the file", kLineB + "\n", -1, 0, "", "<none>",
        "Invalid Entry In File: "},
   };

