@@ -36,6 +36,41 @@ std::string DefaultTarget() {
   return home ? home : "";
 }
 
+// The package path of an entry: the work directory and its local file name.
+std::string PackagePath(const UpdEntry* e) {
+  return std::string(UpdWorkDir()) + "/" + (e->local_file ? e->local_file : "");
+}
+
+// Whether the run will reach the installer for this entry, asked without
+// logging: its package's version differs from the installed one (or cannot
+// be read, or the package cannot be opened: the run stops there).
+bool WillInstall(UpdEntry* e) {
+  if (e->flags & UPD_ENTRY_SKIP) return false;
+  UpdProductInfo(e);
+  MSIHANDLE package = 0;
+  if (MsiOpenPackageA(PackagePath(e).c_str(), &package) != MSI_OK) return true;
+  char version[kReadVersionSize];
+  uint32_t size = kReadVersionSize;
+  uint32_t rc = MsiGetProductPropertyA(package, "ProductVersion", version, &size);
+  MsiCloseHandle(package);
+  return rc != MSI_OK || UpdVersionNumberOf(version) != e->installed_version;
+}
+
+// The entry that gets REBOOT=FORCE when some entry demands a reboot: the
+// last one that will be installed. (Forcing it on the list's last entry
+// alone would lose the reboot whenever that entry is passed over as
+// installed already.)
+const UpdEntry* ForceRebootEntry(UpdEntry* list) {
+  bool wanted = false;
+  for (const UpdEntry* e = list; e; e = e->next)
+    if (e->flags & UPD_ENTRY_FORCE_REBOOT) wanted = true;
+  if (!wanted) return nullptr;
+  const UpdEntry* last = nullptr;
+  for (UpdEntry* e = list; e; e = e->next)
+    if (WillInstall(e)) last = e;
+  return last;
+}
+
 // The installer's property string for one package.
 std::string PropertyString(const UpdEntry* e, const std::string& default_target, bool force_reboot) {
   std::string props = "ALLUSERS=1 ";
@@ -45,7 +80,7 @@ std::string PropertyString(const UpdEntry* e, const std::string& default_target,
       if (c == '/') c = '\\';
     props += "TARGETDIR=\"" + target + "\" INSTALLDIR=\"" + target + "\"";
   }
-  props += force_reboot && !e->next ? " REBOOT=FORCE" : " REBOOT=ReallySuppress";
+  props += force_reboot ? " REBOOT=FORCE" : " REBOOT=ReallySuppress";
   return props;
 }
 
@@ -66,7 +101,7 @@ EntryOutcome InstallEntry(UpdEntry* e, const std::string& default_target, bool f
                           uint32_t* package_version) {
   UpdProductInfo(e);
   const char* name = e->name ? e->name : "";
-  std::string path = std::string(UpdWorkDir()) + "/" + (e->local_file ? e->local_file : "");
+  std::string path = PackagePath(e);
   UpdMessage(0, "Install %s - %s", name, path.c_str());
 
   MSIHANDLE package = 0;
@@ -147,13 +182,11 @@ int UpdInstall() {
   }
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   UpdEntry* list = g_upd_config ? g_upd_config->work_list : nullptr;
-  bool force_reboot = false;
-  for (const UpdEntry* e = list; e; e = e->next)
-    if (e->flags & UPD_ENTRY_FORCE_REBOOT) force_reboot = true;
+  const UpdEntry* force_entry = ForceRebootEntry(list);
   uint32_t package_version = 0;
   for (UpdEntry* e = list; e; e = e->next) {
     if (e->flags & UPD_ENTRY_SKIP) continue;
-    EntryOutcome outcome = InstallEntry(e, default_target, force_reboot, &package_version);
+    EntryOutcome outcome = InstallEntry(e, default_target, e == force_entry, &package_version);
     if (outcome == ENTRY_STOP_FAILED) result = -1;
     if (outcome != ENTRY_NEXT) break;
   }

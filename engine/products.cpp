@@ -45,7 +45,7 @@ void SetField(char** field, const char* data) {
 
 }  // namespace
 
-uint32_t UpdVersionNumber(const char* text) {
+uint32_t UpdVersionNumberOf(const char* text) {
   std::string copy = text ? text : "";
   char* parts[5];
   int count = RVTokenize(copy.data(), parts, 5, ".-,");
@@ -56,7 +56,11 @@ uint32_t UpdVersionNumber(const char* text) {
   }
   if (digits.size() < kVersionDigits) digits.append(kVersionDigits - digits.size(), '0');
   digits.resize(kVersionDigits);
-  uint32_t number = static_cast<uint32_t>(std::atoi(digits.c_str()));
+  return static_cast<uint32_t>(std::atoi(digits.c_str()));
+}
+
+uint32_t UpdVersionNumber(const char* text) {
+  uint32_t number = UpdVersionNumberOf(text);
   UpdMessage(0, "Converted VersionStr: %s to %u", text ? text : "", number);
   return number;
 }

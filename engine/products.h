@@ -11,6 +11,9 @@ struct UpdEntry;
 // "Converted VersionStr: %s to %u".
 uint32_t UpdVersionNumber(const char* text);
 
+// UpdVersionNumber without the log line.
+uint32_t UpdVersionNumberOf(const char* text);
+
 // Renders a version number as "%d.%d.%d-%02d" into out (at least 32 bytes).
 void UpdVersionText(uint32_t number, char* out, int size);
 

@@ -181,15 +181,18 @@ TEST_F(WorkFileTest, SavedLinesCarryTheFieldsOtherProgramsRead) {
   // Entries as an update check leaves them: a has no description, c's
   // description has a double quote and is far too long for one line.
   UpdEntry* b = NewEntry("/pub/b.msi", "/pub/b.sig");
+  RVFree(b->name);
   b->name = RVStrDup("b-win64");
   b->desc = RVStrDup("B");
   b->local_file = RVStrDup("b.msi");
   b->flags = UPD_ENTRY_FORCE_REBOOT;
   UpdEntry* c = NewEntry("/pub/c.msi", "/pub/c.sig");
+  RVFree(c->name);
   c->name = RVStrDup("c-win64");
   c->desc = RVStrDup(("say \"hi\" " + std::string(2000, 'x')).c_str());
   c->local_file = RVStrDup("b.msi");
   UpdEntry* a = NewEntry("/pub/a.msi", "/pub/a.sig");
+  RVFree(a->name);
   a->name = RVStrDup("a-win64");
   a->local_file = RVStrDup("a.msi");
   a->next = b;
