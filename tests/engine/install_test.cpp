@@ -25,6 +25,7 @@
 #include "runtime/message.h"
 #include "tests/fetch/fetch_test_util.h"
 #include "tests/support/child.h"
+#include "tests/support/log_texts.h"
 #include "tests/support/msi_fixture.h"
 
 namespace {
@@ -91,13 +92,6 @@ void SetList(const std::vector<ListEntry>& entries) {
   }
 }
 
-// 1 when the installer knows the product code as installed.
-bool Installed(const MsiTestProduct& p) {
-  MSIHANDLE h = 0;
-  if (MsiOpenProductA(p.product_code.c_str(), &h) != MSI_OK) return false;
-  MsiCloseHandle(h);
-  return true;
-}
 
 // Installs a package directly into `target`, as an earlier run would have.
 void InstallDirect(const FetchSystem& fs, const std::string& local, const std::string& target) {
@@ -121,13 +115,6 @@ std::string RegValue(const std::string& product, const char* name) {
   return rc == 0 ? std::string(data) : "<missing>";
 }
 
-// The lines that start with `prefix`.
-Texts Starting(const Texts& texts, const std::string& prefix) {
-  Texts out;
-  for (const std::string& t : texts)
-    if (t.rfind(prefix, 0) == 0) out.push_back(t);
-  return out;
-}
 
 // Position of `text` in `texts`, or -1.
 int IndexOf(const Texts& texts, const std::string& text) {
@@ -256,18 +243,18 @@ TEST_F(InstallTest, EntriesInstalledInOrderThenIgnored) {
   }
   expected.push_back({0, "Install End ret: 0"});
   EXPECT_EQ(levels, expected);
-  EXPECT_TRUE(Installed(kA1));
-  EXPECT_TRUE(Installed(kB));
+  EXPECT_TRUE(MsiFixtureInstalled(kA1));
+  EXPECT_TRUE(MsiFixtureInstalled(kB));
   EXPECT_EQ(RegValue(kB.name, "Version"), "1.0.0");
 
   // The next run finds both versions installed and installs nothing.
   SetList({{kA1.name, "a.msi", 0}, {kB.name, "b.msi", 0}});
   Texts texts;
   EXPECT_EQ(Run(&texts), 0);
-  EXPECT_EQ(Starting(texts, " - Ignoring"),
+  EXPECT_EQ(TqTextsStarting(texts, " - Ignoring"),
             (Texts{" - Ignoring: " + kA1.name + " - Version: 1000000 already installed",
                    " - Ignoring: " + kB.name + " - Version: 1000000 already installed"}));
-  EXPECT_EQ(Starting(texts, "MsiInstallProduct"), Texts{});
+  EXPECT_EQ(TqTextsStarting(texts, "MsiInstallProduct"), Texts{});
   EXPECT_EQ(texts.back(), "Install End ret: 0");
 }
 
@@ -298,8 +285,8 @@ TEST_F(InstallTest, OlderPackageReplacesANewerProduct) {
   EXPECT_GT(install, removed);
   EXPECT_GT(installed, install);
   EXPECT_EQ(RegValue(kA1.name, "Version"), "1.0.0");
-  EXPECT_TRUE(Installed(kA1));
-  EXPECT_FALSE(Installed(kA2));
+  EXPECT_TRUE(MsiFixtureInstalled(kA1));
+  EXPECT_FALSE(MsiFixtureInstalled(kA2));
   EXPECT_EQ(fs_.sys().ReadFile("apps/a/readme.txt"), MsiFixtureContent("readme.txt", kA1));
 }
 
@@ -316,9 +303,9 @@ TEST_F(InstallTest, OlderPackageWithoutProductCodeIsInstalledWithoutRemoval) {
   SetList({{kA1.name, "a1.msi", 0}});
   Texts texts;
   EXPECT_EQ(Run(&texts), 0);
-  EXPECT_EQ(Starting(texts, "MsiConfigureProduct"), Texts{});
+  EXPECT_EQ(TqTextsStarting(texts, "MsiConfigureProduct"), Texts{});
   EXPECT_GE(IndexOf(texts, "MsiInstallProduct(Install) Success"), 0);
-  EXPECT_TRUE(Installed(kA1));
+  EXPECT_TRUE(MsiFixtureInstalled(kA1));
   EXPECT_EQ(RegValue(kA1.name, "Version"), "1.0.0");
 }
 
@@ -329,18 +316,18 @@ TEST_F(InstallTest, LastEntryForcesTheRebootWhenAnyEntryAsksForIt) {
   SetList({{kA1.name, "a.msi", 0}, {kB.name, "b.msi", UPD_ENTRY_FORCE_REBOOT}, {kC.name, "c.msi", 0}});
   Texts texts;
   EXPECT_EQ(Run(&texts), 0);
-  EXPECT_EQ(Starting(texts, "MsiInstallProduct(" + Path("")),
+  EXPECT_EQ(TqTextsStarting(texts, "MsiInstallProduct(" + Path("")),
             (Texts{"MsiInstallProduct(" + Path("a.msi") + "," + Properties(Home()) + ")",
                    "MsiInstallProduct(" + Path("b.msi") + "," + Properties(Home()) + ")",
                    "MsiInstallProduct(" + Path("c.msi") + "," + Properties(Home(), "FORCE") + ")"}));
-  EXPECT_EQ(Starting(texts, "MsiInstallProduct(Install)"),
+  EXPECT_EQ(TqTextsStarting(texts, "MsiInstallProduct(Install)"),
             (Texts{"MsiInstallProduct(Install) Success", "MsiInstallProduct(Install) Success",
                    "MsiInstallProduct(Install) Success - Reboot Required"}));
   EXPECT_GE(IndexOf(texts, "Installed: " + kC.name + " - Version: 3.1.4-00 - OK"), 0);
   EXPECT_EQ(texts.back(), "Install End ret: 0");
-  EXPECT_TRUE(Installed(kA1));
-  EXPECT_TRUE(Installed(kB));
-  EXPECT_TRUE(Installed(kC));
+  EXPECT_TRUE(MsiFixtureInstalled(kA1));
+  EXPECT_TRUE(MsiFixtureInstalled(kB));
+  EXPECT_TRUE(MsiFixtureInstalled(kC));
 }
 
 TEST_F(InstallTest, InstalledVersionForcesNoReboot) {
@@ -350,7 +337,7 @@ TEST_F(InstallTest, InstalledVersionForcesNoReboot) {
   Texts texts;
   EXPECT_EQ(Run(&texts), 0);
   EXPECT_GE(IndexOf(texts, " - Ignoring: " + kB.name + " - Version: 1000000 already installed"), 0);
-  EXPECT_EQ(Starting(texts, "MsiInstallProduct"), Texts{});
+  EXPECT_EQ(TqTextsStarting(texts, "MsiInstallProduct"), Texts{});
   for (const std::string& t : texts) EXPECT_EQ(t.find("REBOOT=FORCE"), std::string::npos) << t;
 }
 
@@ -368,7 +355,7 @@ TEST_F(InstallTest, RebootIsForcedOnTheLastPackageActuallyInstalled) {
     SetList({{kA1.name, "a.msi", UPD_ENTRY_FORCE_REBOOT}, {kC.name, "c.msi", 0}, {kB.name, "b.msi", last_flags}});
     Texts texts;
     EXPECT_EQ(Run(&texts), 0);
-    EXPECT_EQ(Starting(texts, "MsiInstallProduct(" + Path("")),
+    EXPECT_EQ(TqTextsStarting(texts, "MsiInstallProduct(" + Path("")),
               (Texts{"MsiInstallProduct(" + Path("a.msi") + "," + Properties(Home()) + ")",
                      "MsiInstallProduct(" + Path("c.msi") + "," + Properties(Home(), "FORCE") + ")"}));
   }
@@ -393,7 +380,7 @@ TEST_F(InstallTest, TargetIsInstallDirSettingElseHome) {
     SetList({{kA1.name, "a.msi", 0}});
     Texts texts;
     EXPECT_EQ(Run(&texts), 0);
-    EXPECT_EQ(Starting(texts, "MsiInstallProduct(" + Path("")),
+    EXPECT_EQ(TqTextsStarting(texts, "MsiInstallProduct(" + Path("")),
               Texts{"MsiInstallProduct(" + Path("a.msi") + "," + Properties(c.target) + ")"});
     EXPECT_TRUE(std::filesystem::exists(c.target + "/readme.txt"));
     Remove(kA1);
@@ -491,8 +478,8 @@ TEST(InstallFailures, RunStopsAtTheFirstFailure) {
     // Nothing follows the failure but the end of the run.
     EXPECT_EQ(texts.back(), "Install End ret: -1");
     EXPECT_EQ(static_cast<int>(texts.size()), at + 2);
-    for (const MsiTestProduct& p : c.have) EXPECT_TRUE(Installed(p)) << p.name << " " << p.version;
-    for (const MsiTestProduct& p : c.lack) EXPECT_FALSE(Installed(p)) << p.name << " " << p.version;
+    for (const MsiTestProduct& p : c.have) EXPECT_TRUE(MsiFixtureInstalled(p)) << p.name << " " << p.version;
+    for (const MsiTestProduct& p : c.lack) EXPECT_FALSE(MsiFixtureInstalled(p)) << p.name << " " << p.version;
     UpdSetWorkDir("");
   }
 }

@@ -22,6 +22,7 @@
 #include "runtime/alloc.h"
 #include "service/command_line.h"
 #include "tests/fetch/fetch_test_util.h"
+#include "tests/support/log_texts.h"
 #include "tests/support/msi_fixture.h"
 
 namespace {
@@ -38,25 +39,11 @@ const MsiTestProduct kQ = {"tqcheck-q-win64", "1.2.0", "{5E2B8C31-0003-4B22-8B00
 const MsiTestProduct kStale = {"tqcheck-stale-win64", "1.0.0", "{5E2B8C31-0004-4B22-8B00-0000000000C1}",
                                "{5E2B8C31-00CC-4B22-8B00-0000000000CC}", ""};
 
-// Lines of `texts` that start with `prefix`.
-Texts Starting(const Texts& texts, const std::string& prefix) {
-  Texts out;
-  for (const std::string& t : texts)
-    if (t.rfind(prefix, 0) == 0) out.push_back(t);
-  return out;
-}
 
 bool Has(const Texts& texts, const std::string& text) {
   return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
-// 1 when the installer knows the product code as installed.
-bool Installed(const MsiTestProduct& p) {
-  MSIHANDLE h = 0;
-  if (MsiOpenProductA(p.product_code.c_str(), &h) != MSI_OK) return false;
-  MsiCloseHandle(h);
-  return true;
-}
 
 // The registry's Version of a product, "<missing>" when absent.
 std::string RegVersion(const std::string& product) {
@@ -178,9 +165,9 @@ TEST_F(CheckTest, TestModeDownloadsAndVerifiesButInstallsAndRecordsNothing) {
     EXPECT_EQ(Check(&texts), -1);
     EXPECT_TRUE(Has(texts, "Downloaded and Verified: p.msi - OK"));
     EXPECT_TRUE(Has(texts, "Downloading/Verifying Install Files - End"));
-    EXPECT_EQ(Starting(texts, "Install"), Texts{});
+    EXPECT_EQ(TqTextsStarting(texts, "Install"), Texts{});
     EXPECT_EQ(fs_.WorkNames(), Texts{"p.msi"});
-    EXPECT_FALSE(Installed(kP1));
+    EXPECT_FALSE(MsiFixtureInstalled(kP1));
     EXPECT_EQ(RegVersion(kP1.name), "<missing>");
     EXPECT_FALSE(std::filesystem::exists(UpdWorkFilePath()));
     EXPECT_EQ(g_upd_config->work_list, nullptr);
@@ -200,9 +187,9 @@ TEST_F(CheckTest, FailedSignatureInstallsNothing) {
   EXPECT_EQ(Check(&texts), -1);
   EXPECT_TRUE(Has(texts, "Downloaded and Verified: p.msi - OK"));
   EXPECT_EQ(texts.back(), "Signature Verify Failed on: q.msi");
-  EXPECT_FALSE(Installed(kP1));
-  EXPECT_FALSE(Installed(kQ));
-  EXPECT_FALSE(Installed(kStale));
+  EXPECT_FALSE(MsiFixtureInstalled(kP1));
+  EXPECT_FALSE(MsiFixtureInstalled(kQ));
+  EXPECT_FALSE(MsiFixtureInstalled(kStale));
   EXPECT_EQ(RegVersion(kP1.name), "<missing>");
   // Both stay for the next check, which checks them again.
   EXPECT_EQ(fs_.WorkNames(), (Texts{"p.msi", "q.msi"}));
@@ -218,10 +205,10 @@ TEST_F(CheckTest, AutomaticInstallsEveryEntryAndPurgesStalePackages) {
   fs_.WriteServer("updscript.txt", Entry(kP1.name, "p.msi") + Entry(kQ.name, "q.msi"));
   Texts texts;
   EXPECT_EQ(Check(&texts), 0);
-  EXPECT_EQ(Starting(texts, "\t"), (Texts{ListLine(kP1.name, "p.msi", 0, 0), ListLine(kQ.name, "q.msi", 0, 0)}));
+  EXPECT_EQ(TqTextsStarting(texts, "\t"), (Texts{ListLine(kP1.name, "p.msi", 0, 0), ListLine(kQ.name, "q.msi", 0, 0)}));
   EXPECT_TRUE(Has(texts, "Install End ret: 0"));
-  EXPECT_TRUE(Installed(kP1));
-  EXPECT_TRUE(Installed(kQ));
+  EXPECT_TRUE(MsiFixtureInstalled(kP1));
+  EXPECT_TRUE(MsiFixtureInstalled(kQ));
   EXPECT_EQ(RegVersion(kP1.name), "1.0.0");
   EXPECT_EQ(RegVersion(kQ.name), "1.2.0");
   // The packages of installed products stay; the stale one is purged.
@@ -230,12 +217,12 @@ TEST_F(CheckTest, AutomaticInstallsEveryEntryAndPurgesStalePackages) {
 
   // The next check reuses the verified packages and installs nothing.
   EXPECT_EQ(Check(&texts), 0);
-  EXPECT_EQ(Starting(texts, "\t"),
+  EXPECT_EQ(TqTextsStarting(texts, "\t"),
             (Texts{ListLine(kP1.name, "p.msi", 1, 1000000), ListLine(kQ.name, "q.msi", 1, 1020000)}));
   EXPECT_TRUE(Has(texts, "File: p.msi exists and signature OK"));
   EXPECT_TRUE(Has(texts, "File: q.msi exists and signature OK"));
-  EXPECT_EQ(Starting(texts, " - Ignoring").size(), 2u);
-  EXPECT_EQ(Starting(texts, "MsiInstallProduct("), Texts{});
+  EXPECT_EQ(TqTextsStarting(texts, " - Ignoring").size(), 2u);
+  EXPECT_EQ(TqTextsStarting(texts, "MsiInstallProduct("), Texts{});
   EXPECT_EQ(fs_.WorkNames(), (Texts{"p.msi", "q.msi"}));
 }
 
@@ -251,8 +238,8 @@ TEST_F(CheckTest, FailedInstallationKeepsTheResultAndThePackages) {
   EXPECT_EQ(Check(&texts), 0);
   EXPECT_TRUE(Has(texts, "MsiInstallProduct(Install) Error: InstallFailure"));
   EXPECT_TRUE(Has(texts, "Install End ret: -1"));
-  EXPECT_TRUE(Installed(kP1));
-  EXPECT_FALSE(Installed(kQ));
+  EXPECT_TRUE(MsiFixtureInstalled(kP1));
+  EXPECT_FALSE(MsiFixtureInstalled(kQ));
   // No purge after a failed installation run.
   EXPECT_EQ(fs_.WorkNames(), (Texts{"p.msi", "q.msi", "stale.msi"}));
   EXPECT_EQ(g_upd_config->work_list, nullptr);
@@ -275,7 +262,7 @@ TEST_F(CheckTest, PromptRecordsTheWorkFileAndInstallsNothing) {
   fs_.WriteServer("updscript.md", OpensslDigest(fs_.Server("updscript.txt"), "sha256") + "\n");
   Texts texts;
   EXPECT_EQ(Check(&texts), 0);
-  EXPECT_EQ(Starting(texts, "\t"),
+  EXPECT_EQ(TqTextsStarting(texts, "\t"),
             (Texts{ListLine(kP2.name, "p.msi", 1, 1000000), ListLine(kQ.name, "q.msi", 4, 0)}));
   std::string file;
   ASSERT_EQ(PlatReadFile(UpdWorkFilePath(), &file), 0);
@@ -284,10 +271,10 @@ TEST_F(CheckTest, PromptRecordsTheWorkFileAndInstallsNothing) {
             "InstallFile=\"p.msi\"\n"
             "Name=\"tqcheck-q-win64\",Desc=\"Unknown\",CurVersion=\"NotInstalled\",NewVersion=\"1.2.0-00\","
             "InstallFile=\"q.msi\"ForceReboot=True\n");
-  EXPECT_EQ(Starting(texts, "Install"), Texts{});
-  EXPECT_TRUE(Installed(kP1));
-  EXPECT_FALSE(Installed(kP2));
-  EXPECT_FALSE(Installed(kQ));
+  EXPECT_EQ(TqTextsStarting(texts, "Install"), Texts{});
+  EXPECT_TRUE(MsiFixtureInstalled(kP1));
+  EXPECT_FALSE(MsiFixtureInstalled(kP2));
+  EXPECT_FALSE(MsiFixtureInstalled(kQ));
   EXPECT_EQ(RegVersion(kP1.name), "1.0.0");
   EXPECT_EQ(fs_.WorkNames(), (Texts{"p.msi", "p1.msi", "q.msi"}));
   EXPECT_EQ(g_upd_config->work_list, nullptr);
@@ -304,10 +291,10 @@ TEST_F(CheckTest, TamperedScriptDownloadsNothing) {
   fs_.WriteServer("updscript.txt", script + "  Desc 'slipped in'\n");
   Texts texts;
   EXPECT_EQ(Check(&texts), -1);
-  EXPECT_EQ(Starting(texts, "WorkList"), Texts{});
-  EXPECT_EQ(Starting(texts, "Download"), Texts{});
+  EXPECT_EQ(TqTextsStarting(texts, "WorkList"), Texts{});
+  EXPECT_EQ(TqTextsStarting(texts, "Download"), Texts{});
   EXPECT_EQ(fs_.WorkNames(), Texts{});
-  EXPECT_FALSE(Installed(kP1));
+  EXPECT_FALSE(MsiFixtureInstalled(kP1));
 }
 
 }  // namespace

@@ -24,3 +24,10 @@ std::vector<std::string> TqLogTexts(const std::string& log, size_t* consumed, bo
   *consumed = start;
   return out;
 }
+
+std::vector<std::string> TqTextsStarting(const std::vector<std::string>& texts, const std::string& prefix) {
+  std::vector<std::string> out;
+  for (const std::string& t : texts)
+    if (t.rfind(prefix, 0) == 0) out.push_back(t);
+  return out;
+}

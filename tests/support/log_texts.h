@@ -11,3 +11,6 @@
 // `join_continuations` is set (a message holding line breaks), and is
 // otherwise returned as "<torn> " and the line.
 std::vector<std::string> TqLogTexts(const std::string& log, size_t* consumed, bool join_continuations);
+
+// The texts of `texts` that start with `prefix`, in order.
+std::vector<std::string> TqTextsStarting(const std::vector<std::string>& texts, const std::string& prefix);

@@ -1,6 +1,8 @@
 // Test packages built with wixl and changed with msibuild.
 #include "tests/support/msi_fixture.h"
 
+#include "platform/installer.h"
+
 #include <filesystem>
 #include <fstream>
 
@@ -75,4 +77,11 @@ int MsiFixtureExtractStream(const std::string& package, const std::string& strea
 int MsiFixtureAddStream(const std::string& package, const std::string& stream, const std::string& in) {
   return TqRunCommand("msibuild " + MsiFixtureQuote(package) + " -a " + MsiFixtureQuote(stream) + " " +
                       MsiFixtureQuote(in) + " 2>&1");
+}
+
+bool MsiFixtureInstalled(const MsiTestProduct& p) {
+  MSIHANDLE h = 0;
+  if (MsiOpenProductA(p.product_code.c_str(), &h) != MSI_OK) return false;
+  MsiCloseHandle(h);
+  return true;
 }

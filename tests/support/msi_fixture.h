@@ -44,3 +44,6 @@ int MsiFixtureAddStream(const std::string& package, const std::string& stream, c
 
 // One argument quoted for /bin/sh.
 std::string MsiFixtureQuote(const std::string& s);
+
+// True when the installer knows the product code of `p` as installed.
+bool MsiFixtureInstalled(const MsiTestProduct& p);
