@@ -158,6 +158,9 @@ int UpdDownloadFiles() {
     UpdMessage(0, "Verifying Signature");
     if (UpdVerifySignature(local) != 0) {
       UpdMessage(9, "Signature Verify Failed on: %s", local);
+      // A file that failed its check must not stay where a pending entry of
+      // the work file would install it from.
+      PlatDeleteFile(local);
       return -1;
     }
     UpdMessage(3, "Signature Verify OK on: %s", local);

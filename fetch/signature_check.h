@@ -23,5 +23,6 @@ int UpdVerifySignature(const char* local_file);
 // keeps a present local file whose signature (freshly fetched) verifies,
 // else fetches the install file and its signature and verifies it. 0 when
 // every entry has a verified local file; -1 at the first entry that cannot
-// be fetched or verified (later entries untouched, no "End" line).
+// be fetched or verified (later entries untouched, no "End" line). A
+// downloaded file that fails its check is deleted.
 int UpdDownloadFiles();

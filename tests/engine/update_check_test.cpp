@@ -191,8 +191,8 @@ TEST_F(CheckTest, FailedSignatureInstallsNothing) {
   EXPECT_FALSE(MsiFixtureInstalled(kQ));
   EXPECT_FALSE(MsiFixtureInstalled(kStale));
   EXPECT_EQ(RegVersion(kP1.name), "<missing>");
-  // Both stay for the next check, which checks them again.
-  EXPECT_EQ(fs_.WorkNames(), (Texts{"p.msi", "q.msi"}));
+  // The verified package stays for the next check; the one that failed is gone.
+  EXPECT_EQ(fs_.WorkNames(), (Texts{"p.msi"}));
   EXPECT_EQ(g_upd_config->work_list, nullptr);
 }
 

@@ -123,11 +123,11 @@ TEST(UpdateBadInput, HostileNamesAndDamagedFiles) {
       EXPECT_EQ(u.WithPrefix("\t").size(), 1u);
     }
 
-    // The package exists only in the repository and, when fetched, under
-    // its last name part in the work directory. (A download that failed its
-    // verification stays there too: see UpdatePrompt.DISABLED_...)
+    // The package exists only in the repository and, when fetched and
+    // verified, under its last name part in the work directory (a download
+    // that failed its verification is deleted).
     std::vector<std::string> copies = {"repo/pkgs/tqdemo-win64.msi"};
-    if (c.installed || c.long_signature) copies.insert(copies.begin(), "home-tq/TQUpdate/Work/tqdemo-win64.msi");
+    if (c.installed) copies.insert(copies.begin(), "home-tq/TQUpdate/Work/tqdemo-win64.msi");
     EXPECT_EQ(u.FilesEndingIn("tqdemo-win64.msi"), copies);
     EXPECT_TRUE(u.FilesEndingIn("sig.txt").empty());
     EXPECT_TRUE(u.FilesEndingIn("updscript.txt") == std::vector<std::string>{"repo/updscript.txt"});
