@@ -110,10 +110,13 @@ void OnStartCheck() {
   }
 }
 
-// Installs the pending work and sets the complete event.
+// Installs the pending work, reads the work file back (dropping what is
+// installed now) and only then sets the complete event, so a requester
+// woken by it finds the work file in its new state.
 void Installation(UpdWorkerState* w) {
   UpdMessage(0, "WrkInstallPromptCalled");
   if (UpdInstall() == 0) UpdPurgePackages();
+  UpdReadWorkFile();
   UpdMessage(0, "Setting CompleteEvent");
   PlatEventSet(w->complete_event);
 }
@@ -127,7 +130,7 @@ bool Pass(UpdWorkerState* w, uint32_t wait_ms) {
   if (g_upd_work_pending) {
     if (Acquired(PlatMutexWait(w->work_mutex, kPendingMutexWait))) {
       if (w->install_event && PlatEventWait(w->install_event, 0) == WAIT_OBJECT_0) Installation(w);
-      UpdReadWorkFile();
+      else UpdReadWorkFile();
       PlatMutexRelease(w->work_mutex);
     }
     skip_schedule = g_upd_work_pending != 0;
@@ -169,7 +172,6 @@ bool Pass(UpdWorkerState* w, uint32_t wait_ms) {
           PlatEventSet(w->complete_event);
         } else {
           Installation(w);
-          UpdReadWorkFile();
         }
       } else if (w->check_event && which == check_at) {
         UpdMessage(0, "Got Check Event");
