@@ -38,7 +38,8 @@ int PlatMoveFile(const char* from, const char* to);
 int PlatReplaceFile(const char* from, const char* to);
 
 // Copies a file's content to `to`; with fail_if_exists an existing `to` is
-// an error (80), else it is overwritten. The copy is complete or absent.
+// an error (80), else it is overwritten. The copy is complete or absent and
+// has the source's permission bits without write access for others.
 int PlatCopyFile(const char* from, const char* to, int fail_if_exists);
 
 // Reads the creation time of `path` (seconds since 1970 UTC).
@@ -78,8 +79,8 @@ int PlatSetCurrentDir(const char* path);
 // PlatFileHandleClose).
 struct PlatFileHandle;
 
-// Creates `path` or truncates it (read and write access, permission 0666
-// less the umask). With write_through the data is forced to disk once, at
+// Creates `path` or truncates it (read and write access, permission 0644
+// less the umask; an existing file is narrowed to it). With write_through the data is forced to disk once, at
 // PlatFileHandleClose. Null and the last error on failure.
 PlatFileHandle* PlatFileCreateAlways(const char* path, int write_through);
 

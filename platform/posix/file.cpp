@@ -167,7 +167,8 @@ int PlatCopyFile(const char* from, const char* to, int fail_if_exists) {
     return -1;
   }
   std::string tmp = std::string(to) + ".tqcopy";
-  int out = plat_sys_open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, st.st_mode & 0777);
+  // The copy keeps the source's modes but never write access for others.
+  int out = plat_sys_open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, st.st_mode & 0755);
   if (out < 0) {
     int e = errno;
     ::close(in);
@@ -357,11 +358,15 @@ struct PlatFileHandle {
 };
 
 PlatFileHandle* PlatFileCreateAlways(const char* path, int write_through) {
-  int fd = plat_sys_open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Owner read and write, others read: what such a file holds (a download
+  // that is verified and then installed) must not be writable by others,
+  // whatever the process's creation mask. An existing file is narrowed too.
+  int fd = plat_sys_open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     FailMissing(path, errno);
     return nullptr;
   }
+  ::fchmod(fd, 0644);
   return new PlatFileHandle{fd, write_through ? 1 : 0};
 }
 

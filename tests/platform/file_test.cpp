@@ -7,6 +7,7 @@
 #include "platform/error.h"
 #include "platform/fault.h"
 #include "platform/file.h"
+#include "platform/system.h"
 #include "tests/support/temp_system.h"
 
 TEST(PlatformFile, MissingFilesReportWindowsCodes) {
@@ -92,4 +93,28 @@ TEST(PlatformFile, CopyIsCompleteOrAbsent) {
   EXPECT_EQ(sys.ReadFile("dst.bin").size(), 300000u);
   EXPECT_EQ(PlatCopyFile(src.c_str(), dst.c_str(), 1), -1);
   EXPECT_EQ(PlatGetLastError(), ERROR_FILE_EXISTS);
+}
+
+TEST(PlatformFile, CreatedFilesAreNeverWritableByOthers) {
+  // The update service runs without a creation mask: the files it creates
+  // for downloads and copies must still not be writable by other users.
+  TempSystem sys;
+  uint32_t old_mask = PlatSetUmask(0);
+  std::string fresh = sys.path("fresh.bin"), existing = sys.path("existing.bin"), copy = sys.path("copy.bin");
+  sys.WriteFile("existing.bin", "old");
+  PlatChmod(existing.c_str(), 0666);
+  for (const std::string& path : {fresh, existing}) {
+    PlatFileHandle* f = PlatFileCreateAlways(path.c_str(), 0);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(PlatFileHandleClose(f), 0);
+  }
+  sys.WriteFile("src.bin", "data");
+  PlatChmod(sys.path("src.bin").c_str(), 0777);
+  EXPECT_EQ(PlatCopyFile(sys.path("src.bin").c_str(), copy.c_str(), 0), 0);
+  PlatSetUmask(old_mask);
+  PlatFileInfo info;
+  for (const auto& [path, mode] : {std::pair{fresh, 0644u}, std::pair{existing, 0644u}, std::pair{copy, 0755u}}) {
+    ASSERT_EQ(PlatFileStat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.mode & 0777, mode) << path;
+  }
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/installer.h"
+#include "platform/system.h"
 #include "platform/registry.h"
 #include "tests/platform/installer_test_util.h"
 
@@ -200,9 +201,16 @@ TEST_F(Installer, ForcedRebootAndDefaultDirectories) {
   ExpectInstalled(kAppOld);
   ASSERT_EQ(MsiConfigureProductA(kAppOld.product_code.c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT), MSI_OK);
 
+  // Installed without a creation mask, as the update service installs:
+  // the files are still not writable by others.
+  uint32_t old_mask = PlatSetUmask(0);
   ASSERT_EQ(MsiInstallProductA(pkg.c_str(), "ALLUSERS=1"), MSI_OK);
+  PlatSetUmask(old_mask);
   std::string dir = sys.path("programs/TQ Software/tqtestapp-win64");
   EXPECT_TRUE(fs::exists(dir + "/data/deep dir/table.txt"));
+  EXPECT_EQ(fs::status(dir + "/data/deep dir/table.txt").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_EQ(fs::status(dir + "/data").permissions() & fs::perms::others_write, fs::perms::none);
   EXPECT_EQ(RegText(kKey, "InstallDir"), dir);
   ASSERT_EQ(MsiConfigureProductA(kAppOld.product_code.c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT), MSI_OK);
   EXPECT_FALSE(fs::exists(sys.path("programs/TQ Software")));

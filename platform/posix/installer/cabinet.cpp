@@ -99,6 +99,12 @@ int MsiExtractMedium(const MsiPackage& pkg, size_t media, const std::map<std::st
       *why = "file " + member + " is missing from cabinet " + cabinet + " or has the wrong size";
       return -1;
     }
+    // Installed files are readable by all and writable by the owner only,
+    // whatever the process's creation mask gave the extractor.
+    if (::chmod(path.c_str(), 0644) != 0) {
+      *why = "file " + member + " cannot be made read-only for others";
+      return -1;
+    }
   }
   return 0;
 }
