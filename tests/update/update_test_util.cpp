@@ -13,6 +13,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "engine/work_file.h"
+#include "platform/error.h"
+#include "platform/named_mutex.h"
+#include "runtime/env.h"
 #include "tests/fetch/fetch_test_util.h"
 #include "tests/support/child.h"
 #include "tests/support/log_texts.h"
@@ -146,7 +150,10 @@ std::string UpdateSystem::Where(const std::string& relative) const {
 
 void UpdateSystem::WriteScript(const std::string& text, bool digest) {
   std::string script = ReplaceAll(text, "{src}", Where(""));
-  if (digest) script = "MessageDigest Filename=" + Where("md.txt") + ",Type=sha256\n" + script;
+  // Over HTTP the digest file is named as publishers write it, relative to
+  // the server's root; a LocalShare copy needs the share's path.
+  std::string md_name = transport_ == Transport::kHttp ? "md.txt" : Where("md.txt");
+  if (digest) script = "MessageDigest Filename=" + md_name + ",Type=sha256\n" + script;
   httpt::WriteAll(Repo("updscript.txt"), script);
   if (digest) {
     std::string md = Output(kTqupdpub + " digest --type sha256 " + Quoted(Repo("updscript.txt")));
@@ -224,6 +231,19 @@ std::vector<std::string> UpdateSystem::WithPrefix(const std::string& prefix) con
   for (const std::string& t : Texts())
     if (t.compare(0, prefix.size(), prefix) == 0) found.push_back(t);
   return found;
+}
+
+bool UpdateSystem::ReadWorkFile(std::string* text) {
+  RVInit(nullptr);
+  PlatMutex* m = PlatMutexCreate(UpdWorkMutexName().c_str(), nullptr);
+  if (!m) return false;
+  uint32_t r = PlatMutexWait(m, 30000);
+  bool held = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+  bool exists = held && Exists(WorkFilePath());
+  if (exists) *text = httpt::ReadAll(WorkFilePath());
+  if (held) PlatMutexRelease(m);
+  PlatMutexClose(m);
+  return exists;
 }
 
 void UpdateSystem::ClearLog() { std::remove(sys_.path("home-tq/TQUpdate/Log/tqupd-log.txt").c_str()); }

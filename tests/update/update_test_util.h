@@ -76,7 +76,8 @@ class UpdateSystem {
   std::string Where(const std::string& relative) const;
   // Writes the repository's updscript.txt: `text` with every "{src}"
   // replaced by Where(""). With `digest`, a MessageDigest statement (sha256,
-  // md.txt) comes first and md.txt is made with tqupdpub digest.
+  // "md.txt" over HTTP, its absolute path over LocalShare) comes first and
+  // md.txt is made with tqupdpub digest.
   void WriteScript(const std::string& text, bool digest = true);
   // Writes tqupd-cnf.txt for the transport: install type, LogLevel 9, a
   // start-up check, no schedule that is ever due, MaxLoopCount 1, then
@@ -101,6 +102,10 @@ class UpdateSystem {
   int CountPart(const std::string& part) const;
   // The messages that begin with `prefix`, in log order.
   std::vector<std::string> WithPrefix(const std::string& prefix) const;
+  // The work file's text as a requester sees it: read while holding the
+  // work mutex, as the worker's other readers do. False when it does not
+  // exist (or the mutex was not obtained within 30 s).
+  bool ReadWorkFile(std::string* text);
   // Starts a new log (removes the file).
   void ClearLog();
 
