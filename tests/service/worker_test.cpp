@@ -18,6 +18,7 @@
 #include "runtime/env.h"
 #include "tests/support/child.h"
 #include "tests/support/msi_fixture.h"
+#include "tests/support/service_state.h"
 #include "tests/support/temp_system.h"
 
 namespace {
@@ -209,30 +210,7 @@ TEST_F(Worker, RequestWithoutAnswerTimesOut) {
   PlatEventClose(complete);
 }
 
-namespace {
 
-uint32_t ServiceState() {
-  SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_GENERIC_READ);
-  SC_HANDLE s = m ? OpenServiceA(m, "TQUpdateD64", SERVICE_QUERY_STATUS) : nullptr;
-  SERVICE_STATUS_PROCESS st{};
-  uint32_t needed = 0;
-  uint32_t state = s && QueryServiceStatusEx(s, SC_STATUS_PROCESS_INFO, &st, sizeof st, &needed)
-                       ? st.dwCurrentState
-                       : 0;
-  if (s) CloseServiceHandle(s);
-  if (m) CloseServiceHandle(m);
-  return state;
-}
-
-bool WaitForState(uint32_t state) {
-  for (int i = 0; i < 400; ++i) {
-    if (ServiceState() == state) return true;
-    PlatSleepMs(25);
-  }
-  return false;
-}
-
-}  // namespace
 
 TEST_F(Worker, UnderTheService) {
   // A stop during the start-up wait ends the worker without a check.
@@ -240,7 +218,7 @@ TEST_F(Worker, UnderTheService) {
   ASSERT_EQ(TqRunCommand(kTqupdd + " -v 0 install start"), 0);
   ASSERT_TRUE(WaitForLog("Startup Wait: 100000 seconds")) << Log();
   ASSERT_EQ(TqRunCommand(kTqupdd + " -v 0 stop"), 0);
-  EXPECT_TRUE(WaitForState(SERVICE_STOPPED));
+  EXPECT_TRUE(TqWaitServiceState("TQUpdateD64", SERVICE_STOPPED));
   EXPECT_EQ(Count(Log(), "Checking for Software Updates"), 0) << Log();
   EXPECT_EQ(Count(Log(), "TQUpdateD64 - Stopped"), 1) << Log();
 
@@ -249,12 +227,12 @@ TEST_F(Worker, UnderTheService) {
   ASSERT_EQ(TqRunCommand(kTqupdd + " -v 0 start"), 0);
   ASSERT_TRUE(WaitForLog("Waiting up to: 3600 seconds")) << Log();
   ASSERT_EQ(TqRunCommand(kTqupdd + " -v 0 stop"), 0);
-  EXPECT_TRUE(WaitForState(SERVICE_STOPPED));
+  EXPECT_TRUE(TqWaitServiceState("TQUpdateD64", SERVICE_STOPPED));
   EXPECT_EQ(Count(Log(), "TQUpdateD64 - Stopped"), 2) << Log();
 
   // MaxLoopCount 3: three passes, then the worker ends and the service stops.
   Config("Automatic", std::string(kAllDay) + "MaxLoopCount 3\n");
   ASSERT_EQ(TqRunCommand(kTqupdd + " -v 0 start"), 0);
   EXPECT_TRUE(WaitForLog("TQUpdateD64 - Stopped", 3)) << Log();
-  EXPECT_TRUE(WaitForState(SERVICE_STOPPED));
+  EXPECT_TRUE(TqWaitServiceState("TQUpdateD64", SERVICE_STOPPED));
 }

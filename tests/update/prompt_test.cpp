@@ -63,9 +63,8 @@ TEST(UpdatePrompt, CheckWritesTheWorkFileAndAnInstallRequestInstalls) {
   out.clear();
   ASSERT_EQ(TqRunCommand(updt::kTqupdreq + " install -w 60", &out), 0) << out << u.Log();
   EXPECT_EQ(out, "The update worker answered the install request\n");
-  // The worker sets the complete event before it reads the work file back
-  // (and deletes it): the file is looked at under the work mutex, which the
-  // worker holds until then.
+  // The worker sets the complete event after it has read the work file
+  // back; a careful reader still looks at the file under the work mutex.
   bool left = u.ReadWorkFile(&work_file);
   u.StopForeground();
   EXPECT_EQ(u.CountText("Got Install Event"), 1) << u.Log();

@@ -11,6 +11,7 @@
 
 #include "platform/service_manager.h"
 #include "platform/system.h"
+#include "tests/support/service_state.h"
 #include "tests/update/update_test_util.h"
 
 using updt::Product;
@@ -19,34 +20,12 @@ using updt::UpdateSystem;
 
 namespace {
 
-// The service's current state; 0 when it is not installed.
-uint32_t ServiceState() {
-  SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_GENERIC_READ);
-  SC_HANDLE s = m ? OpenServiceA(m, "TQUpdateD64", SERVICE_QUERY_STATUS) : nullptr;
-  SERVICE_STATUS_PROCESS st{};
-  uint32_t needed = 0;
-  uint32_t state =
-      s && QueryServiceStatusEx(s, SC_STATUS_PROCESS_INFO, &st, sizeof st, &needed) ? st.dwCurrentState : 0;
-  if (s) CloseServiceHandle(s);
-  if (m) CloseServiceHandle(m);
-  return state;
-}
-
-// Waits (bounded, about 30 s) until the service reaches `state`.
-bool WaitForState(uint32_t state) {
-  for (int i = 0; i < 1200; ++i) {
-    if (ServiceState() == state) return true;
-    PlatSleepMs(25);
-  }
-  return false;
-}
-
 class UpdateSelf : public testing::Test {
  protected:
   void TearDown() override {
     // Leave no service process behind, whatever the test did.
     TqRunCommand(updt::kTqupdd + " -v 0 stop remove");
-    WaitForState(0);
+    TqWaitServiceState("TQUpdateD64", 0);
   }
   UpdateSystem u_;
 };
@@ -73,7 +52,7 @@ TEST_F(UpdateSelf, InstallingTheServicePackageStopsTheServiceAndStartsTheTool) {
   std::string out;
   ASSERT_EQ(TqRunCommand(updt::kTqupdd + " -v 0 install start", &out), 0) << out;
   ASSERT_TRUE(u_.WaitForLog("Got Stop Event During Install")) << u_.Log();
-  EXPECT_TRUE(WaitForState(SERVICE_STOPPED)) << u_.Log();
+  EXPECT_TRUE(TqWaitServiceState("TQUpdateD64", SERVICE_STOPPED)) << u_.Log();
   for (int i = 0; i < 400 && !UpdateSystem::Exists(record); ++i) PlatSleepMs(25);
   EXPECT_EQ(u_.sys().ReadFile("tool-args.txt"), "--svcstart --nogui -w 120\n") << u_.Log();
 
