@@ -8,7 +8,6 @@
 
 #include "engine/config.h"
 #include "engine/products.h"
-#include "engine/work_dir.h"
 #include "engine/work_entry.h"
 #include "platform/error.h"
 #include "platform/installer.h"
@@ -36,23 +35,16 @@ std::string DefaultTarget() {
   return home ? home : "";
 }
 
-// The package path of an entry: the work directory and its local file name.
-std::string PackagePath(const UpdEntry* e) {
-  return std::string(UpdWorkDir()) + "/" + (e->local_file ? e->local_file : "");
-}
-
 // Whether the run will reach the installer for this entry, asked without
 // logging: its package's version differs from the installed one (or cannot
 // be read, or the package cannot be opened: the run stops there).
 bool WillInstall(UpdEntry* e) {
   if (e->flags & UPD_ENTRY_SKIP) return false;
   UpdProductInfo(e);
-  MSIHANDLE package = 0;
-  if (MsiOpenPackageA(PackagePath(e).c_str(), &package) != MSI_OK) return true;
   char version[kReadVersionSize];
-  uint32_t size = kReadVersionSize;
-  uint32_t rc = MsiGetProductPropertyA(package, "ProductVersion", version, &size);
-  MsiCloseHandle(package);
+  uint32_t rc = MSI_OK;
+  if (UpdReadPackageProperty(UpdPackagePath(e).c_str(), "ProductVersion", version, sizeof version, &rc) != MSI_OK)
+    return true;
   return rc != MSI_OK || UpdVersionNumberOf(version) != e->installed_version;
 }
 
@@ -101,19 +93,16 @@ EntryOutcome InstallEntry(UpdEntry* e, const std::string& default_target, bool f
                           uint32_t* package_version) {
   UpdProductInfo(e);
   const char* name = e->name ? e->name : "";
-  std::string path = PackagePath(e);
+  std::string path = UpdPackagePath(e);
   UpdMessage(0, "Install %s - %s", name, path.c_str());
 
-  MSIHANDLE package = 0;
-  uint32_t rc = MsiOpenPackageA(path.c_str(), &package);
-  std::string what = "MsiOpenPackage(" + path + ")";
-  UpdInstallResult(what.c_str(), rc);
-  if (rc != MSI_OK) return ENTRY_STOP_FAILED;
   char version[kReadVersionSize];
-  uint32_t size = kReadVersionSize;
-  rc = MsiGetProductPropertyA(package, "ProductVersion", version, &size);
+  uint32_t rc = MSI_OK;
+  uint32_t opened = UpdReadPackageProperty(path.c_str(), "ProductVersion", version, sizeof version, &rc);
+  std::string what = "MsiOpenPackage(" + path + ")";
+  UpdInstallResult(what.c_str(), opened);
+  if (opened != MSI_OK) return ENTRY_STOP_FAILED;
   UpdInstallResult("MsiGetProductProperty(ProductVersion)", rc);
-  MsiCloseHandle(package);
 
   if (rc == MSI_OK) {
     *package_version = UpdVersionNumber(version);

@@ -127,6 +127,19 @@ void UpdProductInfo(UpdEntry* entry) {
 }
 
 
+std::string UpdPackagePath(const UpdEntry* entry) {
+  return std::string(UpdWorkDir()) + "/" + (entry->local_file ? entry->local_file : "");
+}
+
+uint32_t UpdReadPackageProperty(const char* path, const char* name, char* buf, uint32_t size, uint32_t* property_rc) {
+  MSIHANDLE package = 0;
+  uint32_t rc = MsiOpenPackageA(path, &package);
+  if (rc != MSI_OK) return rc;
+  *property_rc = MsiGetProductPropertyA(package, name, buf, &size);
+  MsiCloseHandle(package);
+  return rc;
+}
+
 void UpdPurgePackages() {
   std::string dir = UpdWorkDir();
   for (char& c : dir) {
@@ -137,12 +150,9 @@ void UpdPurgePackages() {
   for (const PlatDirEntry& e : entries) {
     if (e.is_dir || !IsPackageName(e.name)) continue;
     std::string path = dir + "/" + e.name;
-    MSIHANDLE package = 0;
-    if (MsiOpenPackageA(path.c_str(), &package) != 0) continue;
     char code[kProductCodeSize];
-    uint32_t size = sizeof code;
-    uint32_t rc = MsiGetProductPropertyA(package, "ProductCode", code, &size);
-    MsiCloseHandle(package);
+    uint32_t rc = MSI_ERROR_INSTALL_PACKAGE_OPEN_FAILED;
+    if (UpdReadPackageProperty(path.c_str(), "ProductCode", code, sizeof code, &rc) != MSI_OK) continue;
     if (rc != 0 || !*code) continue;
     MSIHANDLE product = 0;
     rc = MsiOpenProductA(code, &product);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct UpdEntry;
 
@@ -21,6 +22,14 @@ void UpdVersionText(uint32_t number, char* out, int size);
 // product code and upgrade code from the product's registry key. Products
 // whose name does not end in "-win64" or "-win32" are left unchanged.
 void UpdProductInfo(UpdEntry* entry);
+
+// The path of an entry's package: "<work directory>/<local file name>".
+std::string UpdPackagePath(const UpdEntry* entry);
+
+// Opens the package at `path`, reads its property `name` into `buf` (`size`
+// bytes) and closes it again. Returns the result of the open; *property_rc
+// receives the result of the read (untouched when the open failed).
+uint32_t UpdReadPackageProperty(const char* path, const char* name, char* buf, uint32_t size, uint32_t* property_rc);
 
 // Deletes downloaded packages of products that are not installed from the
 // work directory.

@@ -12,7 +12,6 @@
 #include "engine/products.h"
 #include "engine/statement_file.h"
 #include "engine/update_script.h"
-#include "engine/work_dir.h"
 #include "engine/work_entry.h"
 #include "fetch/fetch_file.h"
 #include "fetch/signature_check.h"
@@ -52,11 +51,7 @@ struct WorkMutexHold {
 
   WorkMutexHold() {
     std::string name = UpdWorkMutexName();
-    const PlatSecurityDescriptor* desc = nullptr;
-    static PlatSecurityDescriptor shared;
-    static int built = RVAuthUserSecDesc(&shared) == 0 ? 1 : 0;
-    if (built) desc = &shared;
-    mutex = PlatMutexCreate(name.c_str(), desc);
+    mutex = PlatMutexCreate(name.c_str(), UpdWorkObjectsDescriptor());
     if (!mutex) {
       UpdMessage(9, "Error Creating Work Mutex: %s", name.c_str());
       return;
@@ -169,18 +164,15 @@ LineOutcome ReadLine(char* line, const UpdEntry* list, UpdEntry** out) {
 // to be recorded, 0 when skipped, -1 when the package cannot be opened.
 int CheckPackage(UpdEntry* e) {
   UpdProductInfo(e);
-  std::string path = std::string(UpdWorkDir()) + "/" + (e->local_file ? e->local_file : "");
+  std::string path = UpdPackagePath(e);
   const char* name = e->name ? e->name : "";
   UpdMessage(0, "Save - Checking %s - %s", name, path.c_str());
-  MSIHANDLE package = 0;
-  uint32_t rc = MsiOpenPackageA(path.c_str(), &package);
-  UpdInstallResult("MsiOpenPackage()", rc);
-  if (rc != MSI_OK) return -1;
   char version[kReadVersionSize];
-  uint32_t size = kReadVersionSize;
-  rc = MsiGetProductPropertyA(package, "ProductVersion", version, &size);
+  uint32_t rc = MSI_OK;
+  uint32_t opened = UpdReadPackageProperty(path.c_str(), "ProductVersion", version, sizeof version, &rc);
+  UpdInstallResult("MsiOpenPackage()", opened);
+  if (opened != MSI_OK) return -1;
   UpdInstallResult("MsiGetProductProperty(ProductVersion)", rc);
-  MsiCloseHandle(package);
   if (rc != MSI_OK) return 1;
   e->new_version = UpdVersionNumber(version);
   if (e->new_version != e->installed_version) return 1;
@@ -192,15 +184,23 @@ int CheckPackage(UpdEntry* e) {
 }  // namespace
 
 const char* UpdWorkFilePath() {
-  static std::string path;
+  thread_local std::string path;
   const char* dir = RVGetEnv("RV_COMMONAPPDATA");
   path = std::string(dir ? dir : ".") + "/tqupd-work.txt";
   return path.c_str();
 }
 
-std::string UpdWorkMutexName() {
+std::string UpdGlobalObjectName(const char* suffix) {
   const char* home = RVGetEnv("RV_HOME");
-  return std::string("Global\\") + (home ? home : ".") + "/tqupd-work-mtx";
+  return std::string("Global\\") + (home ? home : ".") + "/" + suffix;
+}
+
+std::string UpdWorkMutexName() { return UpdGlobalObjectName("tqupd-work-mtx"); }
+
+const PlatSecurityDescriptor* UpdWorkObjectsDescriptor() {
+  static PlatSecurityDescriptor desc;
+  static int built = RVAuthUserSecDesc(&desc) == 0 ? 1 : 0;
+  return built ? &desc : nullptr;
 }
 
 int UpdSaveWorkFile() {

@@ -9,8 +9,19 @@ extern int g_upd_work_pending;
 // The work file's path: "<RV_COMMONAPPDATA>/tqupd-work.txt".
 const char* UpdWorkFilePath();
 
+// The machine-wide name of one of the worker's objects:
+// "Global\<RV_HOME>/<suffix>".
+std::string UpdGlobalObjectName(const char* suffix);
+
 // The name of the work mutex: "Global\<RV_HOME>/tqupd-work-mtx".
 std::string UpdWorkMutexName();
+
+struct PlatSecurityDescriptor;
+
+// The descriptor of the worker's named objects (work mutex, request events):
+// open to authenticated users; null (default security) when it cannot be
+// built. Built once per process.
+const PlatSecurityDescriptor* UpdWorkObjectsDescriptor();
 
 // Reads the work file into a new work list (replacing the configuration's),
 // rewrites the file through UpdSaveWorkFile and sets g_upd_work_pending when

@@ -60,18 +60,6 @@ uint32_t SecondMs() {
   return ms >= 1 && ms <= 1000 ? static_cast<uint32_t>(ms) : 1000;
 }
 
-std::string HomeName(const char* suffix) {
-  const char* home = RVGetEnv("RV_HOME");
-  return std::string("Global\\") + (home ? home : ".") + "/" + suffix;
-}
-
-// The authenticated-users descriptor, or null for the default security.
-const PlatSecurityDescriptor* SharedDescriptor() {
-  static PlatSecurityDescriptor desc;
-  static int built = RVAuthUserSecDesc(&desc) == 0 ? 1 : 0;
-  return built ? &desc : nullptr;
-}
-
 // A work file older than a day is recreated with a fresh creation time and
 // removed, so a later file of that name starts young.
 void DropOldWorkFile() {
@@ -91,8 +79,8 @@ void DropOldWorkFile() {
 
 // Creates one named event and resets it; logs the failure text on error.
 PlatEvent* CreateEvent(const char* suffix, bool manual_reset, const char* created, const char* failed) {
-  std::string name = HomeName(suffix);
-  PlatEvent* e = PlatEventCreate(name.c_str(), manual_reset, false, SharedDescriptor());
+  std::string name = UpdGlobalObjectName(suffix);
+  PlatEvent* e = PlatEventCreate(name.c_str(), manual_reset, false, UpdWorkObjectsDescriptor());
   if (!e) {
     UpdMessage(9, failed, name.c_str(), static_cast<int>(PlatGetLastError()));
     return nullptr;
@@ -213,7 +201,7 @@ int UpdWorker() {
 
   // 4-5: the work mutex, held through start-up.
   std::string mutex_name = UpdWorkMutexName();
-  w.work_mutex = PlatMutexCreate(mutex_name.c_str(), SharedDescriptor());
+  w.work_mutex = PlatMutexCreate(mutex_name.c_str(), UpdWorkObjectsDescriptor());
   if (!w.work_mutex) {
     UpdMessage(9, "Error Creating Work Mutex: %s", mutex_name.c_str());
   } else {

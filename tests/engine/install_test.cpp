@@ -115,13 +115,6 @@ std::string RegValue(const std::string& product, const char* name) {
   return rc == 0 ? std::string(data) : "<missing>";
 }
 
-
-// Position of `text` in `texts`, or -1.
-int IndexOf(const Texts& texts, const std::string& text) {
-  auto it = std::find(texts.begin(), texts.end(), text);
-  return it == texts.end() ? -1 : static_cast<int>(it - texts.begin());
-}
-
 // Waits up to a minute for a file to appear.
 bool WaitForFile(const std::string& path) {
   for (int i = 0; i < 6000; ++i) {
@@ -278,9 +271,9 @@ TEST_F(InstallTest, OlderPackageReplacesANewerProduct) {
   SetList({{kA1.name, "a1.msi", 0}});
   Texts texts;
   EXPECT_EQ(Run(&texts), 0);
-  int removed = IndexOf(texts, "MsiConfigureProduct(Remove) Success");
-  int install = IndexOf(texts, "MsiInstallProduct(" + Path("a1.msi") + "," + Properties(target) + ")");
-  int installed = IndexOf(texts, "MsiInstallProduct(Install) Success");
+  int removed = TqTextIndex(texts, "MsiConfigureProduct(Remove) Success");
+  int install = TqTextIndex(texts, "MsiInstallProduct(" + Path("a1.msi") + "," + Properties(target) + ")");
+  int installed = TqTextIndex(texts, "MsiInstallProduct(Install) Success");
   EXPECT_GE(removed, 0);
   EXPECT_GT(install, removed);
   EXPECT_GT(installed, install);
@@ -304,7 +297,7 @@ TEST_F(InstallTest, OlderPackageWithoutProductCodeIsInstalledWithoutRemoval) {
   Texts texts;
   EXPECT_EQ(Run(&texts), 0);
   EXPECT_EQ(TqTextsStarting(texts, "MsiConfigureProduct"), Texts{});
-  EXPECT_GE(IndexOf(texts, "MsiInstallProduct(Install) Success"), 0);
+  EXPECT_GE(TqTextIndex(texts, "MsiInstallProduct(Install) Success"), 0);
   EXPECT_TRUE(MsiFixtureInstalled(kA1));
   EXPECT_EQ(RegValue(kA1.name, "Version"), "1.0.0");
 }
@@ -323,7 +316,7 @@ TEST_F(InstallTest, LastEntryForcesTheRebootWhenAnyEntryAsksForIt) {
   EXPECT_EQ(TqTextsStarting(texts, "MsiInstallProduct(Install)"),
             (Texts{"MsiInstallProduct(Install) Success", "MsiInstallProduct(Install) Success",
                    "MsiInstallProduct(Install) Success - Reboot Required"}));
-  EXPECT_GE(IndexOf(texts, "Installed: " + kC.name + " - Version: 3.1.4-00 - OK"), 0);
+  EXPECT_GE(TqTextIndex(texts, "Installed: " + kC.name + " - Version: 3.1.4-00 - OK"), 0);
   EXPECT_EQ(texts.back(), "Install End ret: 0");
   EXPECT_TRUE(MsiFixtureInstalled(kA1));
   EXPECT_TRUE(MsiFixtureInstalled(kB));
@@ -336,7 +329,7 @@ TEST_F(InstallTest, InstalledVersionForcesNoReboot) {
   SetList({{kB.name, "b.msi", UPD_ENTRY_FORCE_REBOOT}});
   Texts texts;
   EXPECT_EQ(Run(&texts), 0);
-  EXPECT_GE(IndexOf(texts, " - Ignoring: " + kB.name + " - Version: 1000000 already installed"), 0);
+  EXPECT_GE(TqTextIndex(texts, " - Ignoring: " + kB.name + " - Version: 1000000 already installed"), 0);
   EXPECT_EQ(TqTextsStarting(texts, "MsiInstallProduct"), Texts{});
   for (const std::string& t : texts) EXPECT_EQ(t.find("REBOOT=FORCE"), std::string::npos) << t;
 }
@@ -473,7 +466,7 @@ TEST(InstallFailures, RunStopsAtTheFirstFailure) {
     EXPECT_EQ(result, -1);
     std::string failure = c.failure;
     if (failure.find("<work>") != std::string::npos) failure.replace(failure.find("<work>"), 6, WorkDir(fs));
-    int at = IndexOf(texts, failure);
+    int at = TqTextIndex(texts, failure);
     EXPECT_GE(at, 0) << failure;
     // Nothing follows the failure but the end of the run.
     EXPECT_EQ(texts.back(), "Install End ret: -1");

@@ -40,11 +40,6 @@ const MsiTestProduct kStale = {"tqcheck-stale-win64", "1.0.0", "{5E2B8C31-0004-4
                                "{5E2B8C31-00CC-4B22-8B00-0000000000CC}", ""};
 
 
-bool Has(const Texts& texts, const std::string& text) {
-  return std::find(texts.begin(), texts.end(), text) != texts.end();
-}
-
-
 // The registry's Version of a product, "<missing>" when absent.
 std::string RegVersion(const std::string& product) {
   PlatHKey key = nullptr;
@@ -163,8 +158,8 @@ TEST_F(CheckTest, TestModeDownloadsAndVerifiesButInstallsAndRecordsNothing) {
     std::filesystem::remove(fs_.Work("p.msi"));
     Texts texts;
     EXPECT_EQ(Check(&texts), -1);
-    EXPECT_TRUE(Has(texts, "Downloaded and Verified: p.msi - OK"));
-    EXPECT_TRUE(Has(texts, "Downloading/Verifying Install Files - End"));
+    EXPECT_GE(TqTextIndex(texts, "Downloaded and Verified: p.msi - OK"), 0);
+    EXPECT_GE(TqTextIndex(texts, "Downloading/Verifying Install Files - End"), 0);
     EXPECT_EQ(TqTextsStarting(texts, "Install"), Texts{});
     EXPECT_EQ(fs_.WorkNames(), Texts{"p.msi"});
     EXPECT_FALSE(MsiFixtureInstalled(kP1));
@@ -185,7 +180,7 @@ TEST_F(CheckTest, FailedSignatureInstallsNothing) {
   fs_.WriteServer("updscript.txt", Entry(kP1.name, "p.msi") + Entry(kQ.name, "q.msi"));
   Texts texts;
   EXPECT_EQ(Check(&texts), -1);
-  EXPECT_TRUE(Has(texts, "Downloaded and Verified: p.msi - OK"));
+  EXPECT_GE(TqTextIndex(texts, "Downloaded and Verified: p.msi - OK"), 0);
   EXPECT_EQ(texts.back(), "Signature Verify Failed on: q.msi");
   EXPECT_FALSE(MsiFixtureInstalled(kP1));
   EXPECT_FALSE(MsiFixtureInstalled(kQ));
@@ -206,7 +201,7 @@ TEST_F(CheckTest, AutomaticInstallsEveryEntryAndPurgesStalePackages) {
   Texts texts;
   EXPECT_EQ(Check(&texts), 0);
   EXPECT_EQ(TqTextsStarting(texts, "\t"), (Texts{ListLine(kP1.name, "p.msi", 0, 0), ListLine(kQ.name, "q.msi", 0, 0)}));
-  EXPECT_TRUE(Has(texts, "Install End ret: 0"));
+  EXPECT_GE(TqTextIndex(texts, "Install End ret: 0"), 0);
   EXPECT_TRUE(MsiFixtureInstalled(kP1));
   EXPECT_TRUE(MsiFixtureInstalled(kQ));
   EXPECT_EQ(RegVersion(kP1.name), "1.0.0");
@@ -219,8 +214,8 @@ TEST_F(CheckTest, AutomaticInstallsEveryEntryAndPurgesStalePackages) {
   EXPECT_EQ(Check(&texts), 0);
   EXPECT_EQ(TqTextsStarting(texts, "\t"),
             (Texts{ListLine(kP1.name, "p.msi", 1, 1000000), ListLine(kQ.name, "q.msi", 1, 1020000)}));
-  EXPECT_TRUE(Has(texts, "File: p.msi exists and signature OK"));
-  EXPECT_TRUE(Has(texts, "File: q.msi exists and signature OK"));
+  EXPECT_GE(TqTextIndex(texts, "File: p.msi exists and signature OK"), 0);
+  EXPECT_GE(TqTextIndex(texts, "File: q.msi exists and signature OK"), 0);
   EXPECT_EQ(TqTextsStarting(texts, " - Ignoring").size(), 2u);
   EXPECT_EQ(TqTextsStarting(texts, "MsiInstallProduct("), Texts{});
   EXPECT_EQ(fs_.WorkNames(), (Texts{"p.msi", "q.msi"}));
@@ -236,8 +231,8 @@ TEST_F(CheckTest, FailedInstallationKeepsTheResultAndThePackages) {
   fs_.WriteServer("updscript.txt", Entry(kP1.name, "p.msi") + Entry(kQ.name, "q.msi"));
   Texts texts;
   EXPECT_EQ(Check(&texts), 0);
-  EXPECT_TRUE(Has(texts, "MsiInstallProduct(Install) Error: InstallFailure"));
-  EXPECT_TRUE(Has(texts, "Install End ret: -1"));
+  EXPECT_GE(TqTextIndex(texts, "MsiInstallProduct(Install) Error: InstallFailure"), 0);
+  EXPECT_GE(TqTextIndex(texts, "Install End ret: -1"), 0);
   EXPECT_TRUE(MsiFixtureInstalled(kP1));
   EXPECT_FALSE(MsiFixtureInstalled(kQ));
   // No purge after a failed installation run.

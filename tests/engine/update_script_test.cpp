@@ -16,6 +16,7 @@
 #include "runtime/alloc.h"
 #include "runtime/util.h"
 #include "tests/fetch/fetch_test_util.h"
+#include "tests/support/log_texts.h"
 
 namespace {
 
@@ -177,7 +178,7 @@ TEST_F(ScriptTest, FailuresLeaveNoListAndSayWhy) {
     EXPECT_EQ(Read(c.script, &kept), -1);
     EXPECT_EQ(g_upd_config->work_list, nullptr);
     std::vector<std::string> texts = fs_.Texts();
-    for (const std::string& m : c.messages) EXPECT_NE(std::find(texts.begin(), texts.end(), m), texts.end()) << m;
+    for (const std::string& m : c.messages) EXPECT_GE(TqTextIndex(texts, m), 0) << m;
   }
   std::remove(fs_.Work("updscript.txt").c_str());
   EXPECT_EQ(UpdReadScript(), -1);
@@ -189,8 +190,8 @@ TEST_F(ScriptTest, StatementsWithoutValuesAreSkippedWithTheirMessage) {
   EXPECT_EQ(Read(Entry("two-win64", "  Desc\n  Verify VersionEQ=2.0,VersionLT\n"), &kept), 0);
   EXPECT_EQ(kept, "two-win64/1");
   std::vector<std::string> texts = fs_.Texts();
-  EXPECT_NE(std::find(texts.begin(), texts.end(), "Invalid Config Option: Desc"), texts.end());
-  EXPECT_NE(std::find(texts.begin(), texts.end(), "Missing arg for Verify option: VersionLT"), texts.end());
+  EXPECT_GE(TqTextIndex(texts, "Invalid Config Option: Desc"), 0);
+  EXPECT_GE(TqTextIndex(texts, "Missing arg for Verify option: VersionLT"), 0);
   // A key without a value ends the evaluation: the test before it decides.
   EXPECT_EQ(Read(Entry("two-win64", "  Verify VersionEQ=1.0,VersionLT\n"), &kept), 0);
   EXPECT_EQ(kept, "");

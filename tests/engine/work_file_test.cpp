@@ -22,6 +22,7 @@
 #include "platform/system.h"
 #include "runtime/alloc.h"
 #include "tests/fetch/fetch_test_util.h"
+#include "tests/support/log_texts.h"
 #include "tests/support/child.h"
 #include "tests/support/msi_fixture.h"
 
@@ -87,7 +88,7 @@ class WorkFileTest : public testing::Test {
   }
   bool Logged(const std::string& text) {
     std::vector<std::string> t = fs_.Texts();
-    return std::find(t.begin(), t.end(), text) != t.end();
+    return TqTextIndex(t, text) >= 0;
   }
 
   static std::string packages_;
@@ -152,7 +153,7 @@ TEST_F(WorkFileTest, FileTextsReadBack) {
     if (c.message) {
       std::string m = c.message;
       if (m.back() == ' ') m += path_;
-      EXPECT_NE(std::find(texts.begin(), texts.end(), m), texts.end()) << m;
+      EXPECT_GE(TqTextIndex(texts, m), 0) << m;
     }
   }
 }

@@ -31,3 +31,9 @@ std::vector<std::string> TqTextsStarting(const std::vector<std::string>& texts, 
     if (t.rfind(prefix, 0) == 0) out.push_back(t);
   return out;
 }
+
+int TqTextIndex(const std::vector<std::string>& texts, const std::string& text) {
+  for (size_t i = 0; i < texts.size(); ++i)
+    if (texts[i] == text) return static_cast<int>(i);
+  return -1;
+}

@@ -14,3 +14,6 @@ std::vector<std::string> TqLogTexts(const std::string& log, size_t* consumed, bo
 
 // The texts of `texts` that start with `prefix`, in order.
 std::vector<std::string> TqTextsStarting(const std::vector<std::string>& texts, const std::string& prefix);
+
+// The position of the first text equal to `text`, or -1.
+int TqTextIndex(const std::vector<std::string>& texts, const std::string& text);

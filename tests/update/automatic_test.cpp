@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/log_texts.h"
 #include "tests/update/update_test_util.h"
 
 using updt::Product;
@@ -35,13 +36,6 @@ std::string WorkListLine(UpdateSystem& u, const std::string& name, int bits, uns
 std::string Entry(const std::string& name, const std::string& desc, const std::string& more = "") {
   return "Update\n    Name " + name + "\n    Desc '" + desc + "'\n    InstallFile {src}pkgs/" + name +
          ".msi\n    SignatureFile {src}pkgs/" + name + ".sig\n" + more;
-}
-
-// The index of the first message equal to `text`, or -1.
-int IndexOf(const std::vector<std::string>& texts, const std::string& text) {
-  for (size_t i = 0; i < texts.size(); ++i)
-    if (texts[i] == text) return static_cast<int>(i);
-  return -1;
 }
 
 }  // namespace
@@ -245,8 +239,8 @@ TEST(UpdateAutomatic, OlderPackageRemovesTheNewerProductFirst) {
 
   EXPECT_EQ(u.WithPrefix("\t"), (std::vector<std::string>{WorkListLine(u, "tqdemo-win64", 1, 2000000)})) << u.Log();
   std::vector<std::string> texts = u.Texts();
-  int removed = IndexOf(texts, "MsiConfigureProduct(Remove) Success");
-  int installed_at = IndexOf(texts, "MsiInstallProduct(Install) Success");
+  int removed = TqTextIndex(texts, "MsiConfigureProduct(Remove) Success");
+  int installed_at = TqTextIndex(texts, "MsiInstallProduct(Install) Success");
   EXPECT_GE(removed, 0) << u.Log();
   EXPECT_GT(installed_at, removed) << u.Log();
   std::vector<std::string> calls = u.WithPrefix("MsiInstallProduct(/");

@@ -11,6 +11,7 @@
 
 #include "platform/service_manager.h"
 #include "platform/system.h"
+#include "tests/support/log_texts.h"
 #include "tests/support/service_state.h"
 #include "tests/update/update_test_util.h"
 
@@ -59,13 +60,8 @@ TEST_F(UpdateSelf, InstallingTheServicePackageStopsTheServiceAndStartsTheTool) {
   // The installation went through before the stop was noticed, and the
   // worker then ended.
   std::vector<std::string> texts = u_.Texts();
-  auto at = [&](const std::string& text) {
-    for (size_t i = 0; i < texts.size(); ++i)
-      if (texts[i] == text) return static_cast<int>(i);
-    return -1;
-  };
-  int installed = at("Installed: tqupdate-win64 - Version: 6.7.5-02 - OK");
-  int stop = at("Got Stop Event During Install");
+  int installed = TqTextIndex(texts, "Installed: tqupdate-win64 - Version: 6.7.5-02 - OK");
+  int stop = TqTextIndex(texts, "Got Stop Event During Install");
   EXPECT_GE(installed, 0) << u_.Log();
   EXPECT_GT(stop, installed) << u_.Log();
   EXPECT_EQ(u_.CountPrefix("CreateProcess("), 0) << u_.Log();
