@@ -203,6 +203,16 @@ const PlatSecurityDescriptor* UpdWorkObjectsDescriptor() {
   return built ? &desc : nullptr;
 }
 
+const PlatSecurityDescriptor* UpdRequestEventDescriptor() {
+  static PlatSecurityDescriptor desc;
+  static int built = [] {
+    if (RVAuthUserSecDesc(&desc) != 0) return 0;
+    PlatAllowSignalByAll(&desc);
+    return 1;
+  }();
+  return built ? &desc : nullptr;
+}
+
 int UpdSaveWorkFile() {
   WorkMutexHold hold;
   if (!hold.held) return -1;

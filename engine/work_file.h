@@ -23,6 +23,11 @@ struct PlatSecurityDescriptor;
 // built. Built once per process.
 const PlatSecurityDescriptor* UpdWorkObjectsDescriptor();
 
+// The descriptor of the install and check request events: the work
+// objects' one, and every local user may signal them (never wait for them),
+// so that any client program can ask for an installation or a check.
+const PlatSecurityDescriptor* UpdRequestEventDescriptor();
+
 // Reads the work file into a new work list (replacing the configuration's),
 // rewrites the file through UpdSaveWorkFile and sets g_upd_work_pending when
 // an entry is left; otherwise deletes the file and clears the list. No file:

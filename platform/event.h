@@ -18,7 +18,9 @@ struct PlatEvent;
 PlatEvent* PlatEventCreate(const char* name, bool manual_reset, bool initially_set, const PlatSecurityDescriptor* desc);
 
 // Opens an existing named event; null with 2 (ERROR_FILE_NOT_FOUND) when no
-// process holds it.
+// process holds it. A process that may not wait for the event (see
+// platform/security.h) gets a handle that can only signal it, when the
+// event's descriptor allows that: waiting and resetting it fail with 5.
 PlatEvent* PlatEventOpen(const char* name, bool manual_reset);
 
 // Signals the event.

@@ -67,13 +67,20 @@ int PlatSetSecurityDescriptorAcl(PlatSecurityDescriptor* desc, const PlatAcl* ac
   desc->has_acl = 1;
   desc->file_mode = 0600;
   desc->dir_mode = 0700;
+  desc->users_group = 0;
   for (uint32_t i = 0; i < acl->count; ++i) {
     if (acl->sids[i] == PLAT_SID_AUTHENTICATED_USERS) {
-      desc->file_mode = 0666;
-      desc->dir_mode = 0777;
+      // Read and write for the users' group; nothing for others.
+      desc->file_mode = 0660;
+      desc->dir_mode = 0750;
+      desc->users_group = 1;
     }
   }
   return 0;
+}
+
+void PlatAllowSignalByAll(PlatSecurityDescriptor* desc) {
+  if (desc) desc->signal_by_all = 1;
 }
 
 uint32_t PlatSecurityFileMode(const PlatSecurityDescriptor* desc) {

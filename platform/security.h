@@ -3,7 +3,10 @@
 // A descriptor stands for the permission modes given to the files behind
 // named objects and shared files. Access for the local system account and the
 // administrators maps to the owner (root); access for authenticated users maps
-// to read and write for every local user.
+// to the members of the system group "tqusers" (kPlatUsersGroup), who may
+// hold and wait for the objects. Everyone else may at most signal an event
+// whose descriptor allows it (PlatAllowSignalByAll): what a client program
+// needs to ask the service for an installation or a check.
 #pragma once
 
 #include <cstdint>
@@ -30,13 +33,18 @@ struct PlatAcl {
   int initialized;       // 1 once initialised
 };
 
+// The system group whose members stand for the authenticated users.
+constexpr const char kPlatUsersGroup[] = "tqusers";
+
 // A security descriptor: a list and the modes that follow from it.
 struct PlatSecurityDescriptor {
-  int initialized;    // 1 once initialised
-  int has_acl;        // 1 when an access list is set
-  PlatAcl acl;        // the access list
-  uint32_t file_mode; // mode for files created under it
-  uint32_t dir_mode;  // mode for directories created under it
+  int initialized;      // 1 once initialised
+  int has_acl;          // 1 when an access list is set
+  PlatAcl acl;          // the access list
+  uint32_t file_mode;   // mode for files created under it
+  uint32_t dir_mode;    // mode for directories created under it
+  int users_group;      // 1: files belong to the group kPlatUsersGroup
+  int signal_by_all;    // 1: everyone may signal an event made under it
 };
 
 // Builds a well-known identifier; 0, or -1 with the last error.
@@ -59,3 +67,14 @@ int PlatSetSecurityDescriptorAcl(PlatSecurityDescriptor* desc, const PlatAcl* ac
 
 // File mode for objects created under `desc`, or owner-only when null.
 uint32_t PlatSecurityFileMode(const PlatSecurityDescriptor* desc);
+
+// Lets everyone signal (never wait for, hold or reset) events created under
+// `desc`.
+void PlatAllowSignalByAll(PlatSecurityDescriptor* desc);
+
+// Creates the system group kPlatUsersGroup when it does not exist yet: 0,
+// or -1 with the last error (5 when the process is not the administrator).
+int PlatEnsureUsersGroup();
+
+// 1 when the system group kPlatUsersGroup exists, else 0.
+int PlatUsersGroupExists();

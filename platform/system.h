@@ -19,7 +19,9 @@ int PlatEnvSet(const char* name, const char* value);
 // Removes an operating-system environment variable.
 int PlatEnvUnset(const char* name);
 
-// Sets the process's file-creation mask; returns the previous one.
+// Sets the process's file-creation mask; returns the previous one. The mask
+// never removes the owner's access and always removes write access for group
+// and others: 0 stands for "the defaults" (0755 directories, 0644 files).
 uint32_t PlatSetUmask(uint32_t mask);
 
 // Copies the name of the user the process runs as into `out`; -1 if unknown.

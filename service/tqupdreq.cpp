@@ -4,7 +4,9 @@
 //   tqupdreq install|check [-w SECONDS]
 //
 // Exit codes: 0 the worker answered; 1 no worker with request events runs;
-// 2 no answer within SECONDS (default 600); 3 usage error.
+// 2 no answer within SECONDS (default 600); 3 usage error; 4 the request was
+// sent, but the caller may not wait for the answer (only members of the
+// users' group may; everyone may ask).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +15,7 @@
 
 #include "platform/error.h"
 #include "platform/event.h"
+#include "platform/security.h"
 #include "runtime/env.h"
 
 namespace {
@@ -51,6 +54,13 @@ int main(int argc, char** argv) {
   std::string complete_name = EventName("tqupd-complete-event");
   PlatEvent* request = PlatEventOpen(request_name.c_str(), false);
   PlatEvent* complete = request ? PlatEventOpen(complete_name.c_str(), true) : nullptr;
+  if (request && !complete && PlatGetLastError() == ERROR_ACCESS_DENIED) {
+    PlatEventSet(request);
+    PlatEventClose(request);
+    std::printf("The %s request was sent; waiting for the answer needs membership of the group %s\n",
+                install ? "install" : "check", kPlatUsersGroup);
+    return 4;
+  }
   if (!request || !complete) {
     std::printf("No update worker with request events is running\n");
     PlatEventClose(request);

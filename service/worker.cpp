@@ -61,11 +61,18 @@ uint32_t SecondMs() {
 }
 
 // A work file older than a day is recreated with a fresh creation time and
-// removed, so a later file of that name starts young.
+// removed, so a later file of that name starts young. The age is the file's
+// own (never a link's target); anything but a regular file at the name was
+// not made by the service and is removed.
 void DropOldWorkFile() {
   const char* path = UpdWorkFilePath();
   PlatFileInfo info;
-  if (PlatFileStat(path, &info) != 0 || info.is_dir) return;
+  if (PlatFileStat(path, &info) != 0 || (info.is_dir && !info.is_link)) return;
+  if (info.is_link || !info.is_regular) {
+    UpdMessage(9, "Refusing Work File: %s - not a regular file", path);
+    PlatDeleteFile(path);
+    return;
+  }
   int64_t now = PlatTimeNow();
   if (now - info.creation_time <= kWorkFileMaxAge) return;
   FILE* f = PlatFileOpen(path, "w");
@@ -78,9 +85,11 @@ void DropOldWorkFile() {
 }
 
 // Creates one named event and resets it; logs the failure text on error.
-PlatEvent* CreateEvent(const char* suffix, bool manual_reset, const char* created, const char* failed) {
+// Request events (`request`) may be signalled by every local user.
+PlatEvent* CreateEvent(const char* suffix, bool manual_reset, bool request, const char* created, const char* failed) {
   std::string name = UpdGlobalObjectName(suffix);
-  PlatEvent* e = PlatEventCreate(name.c_str(), manual_reset, false, UpdWorkObjectsDescriptor());
+  PlatEvent* e = PlatEventCreate(name.c_str(), manual_reset, false,
+                                 request ? UpdRequestEventDescriptor() : UpdWorkObjectsDescriptor());
   if (!e) {
     UpdMessage(9, failed, name.c_str(), static_cast<int>(PlatGetLastError()));
     return nullptr;
@@ -246,13 +255,13 @@ int UpdWorker() {
     uint16_t type = g_upd_config->install_type;
     if (type == UPD_INSTALL_PROMPT || type == UPD_INSTALL_ONREQUEST) {
       DropOldWorkFile();
-      w.install_event = CreateEvent("tqupd-install-event", false, "Install Event: %s",
+      w.install_event = CreateEvent("tqupd-install-event", false, true, "Install Event: %s",
                                     "Error Creating InstallEvent: %s - Errno: %d");
       if (w.install_event)
-        w.check_event = CreateEvent("tqupd-check-event", false, "Check Event: %s",
+        w.check_event = CreateEvent("tqupd-check-event", false, true, "Check Event: %s",
                                     "Error Creating CheckEvent: %s - Errno: %d");
       if (w.check_event)
-        w.complete_event = CreateEvent("tqupd-complete-event", true, nullptr,
+        w.complete_event = CreateEvent("tqupd-complete-event", true, false, nullptr,
                                        "Error Creating CompleteEvent: %s - Errno: %d");
       if (!w.complete_event) {
         started = false;

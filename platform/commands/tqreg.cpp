@@ -442,7 +442,11 @@ int Delete(const RegArgs& a) {
 
 int Import(const RegArgs& a) {
   std::string script;
-  if (PlatReadFile(a.file.c_str(), &script) != 0) {
+  // The administrator names the file: a link to it is what they mean.
+  char* real = ::realpath(a.file.c_str(), nullptr);
+  std::string path = real ? real : a.file;
+  std::free(real);
+  if (PlatReadFile(path.c_str(), &script) != 0) {
     std::fprintf(stderr, "ERROR: Unable to read the file \"%s\".\n", a.file.c_str());
     return 1;
   }

@@ -24,7 +24,8 @@ uint32_t PlatErrorFromErrno(int err) {
     case EBADF: return ERROR_INVALID_HANDLE;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case EEXIST: return ERROR_ALREADY_EXISTS;
-    case EISDIR: return ERROR_ACCESS_DENIED;
+    case EISDIR:
+    case ELOOP: return ERROR_ACCESS_DENIED;
     case EINVAL: return ERROR_INVALID_PARAMETER;
     case ENOSPC:
     case EDQUOT: return ERROR_DISK_FULL;

@@ -21,6 +21,7 @@
 #include "platform/error.h"
 #include "platform/folders.h"
 #include "platform/object_names.h"
+#include "platform/posix/object_files.h"
 #include "platform/system.h"
 
 struct PlatEvent {
@@ -47,16 +48,36 @@ bool Take(PlatEvent* e) {
   return true;
 }
 
+// Opens a named event only to signal it: what a process may do that is not
+// allowed to wait for the event (its FIFO is writable for it, not readable).
+// Opening a FIFO for writing without waiting fails when no process holds
+// it for reading: then no handle exists anywhere, as with an event that
+// nobody holds.
+PlatEvent* OpenSignalOnly(const std::string& fifo, bool manual_reset) {
+  int fd = ObjectFileOpen(fifo, O_WRONLY | O_NONBLOCK, nullptr, true);
+  if (fd < 0) {
+    if (errno == ENXIO || errno == ENOENT) PlatSetLastError(ERROR_FILE_NOT_FOUND);
+    else PlatSetLastErrorFromErrno(errno);
+    return nullptr;
+  }
+  PlatSetLastError(ERROR_ALREADY_EXISTS);
+  return new PlatEvent{-1, fd, -1, manual_reset};
+}
+
 PlatEvent* Open(const char* name, bool manual_reset, bool create, bool initially_set,
                 const PlatSecurityDescriptor* desc) {
   std::string base;
   if (PlatObjectPath(name, "event", &base) != 0) return nullptr;
   std::string fifo = base + ".fifo", presence = base + ".presence", guard = base + ".lock";
-  uint32_t mode = PlatSecurityFileMode(desc);
   // Opening and creating are serialised by a guard lock, so that exactly one
   // process creates the FIFO and nobody opens it half made.
-  int gfd = ::open(guard.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
+  int gfd = ObjectFileOpen(guard, O_RDWR | (create ? O_CREAT : 0), desc, false);
   if (gfd < 0) {
+    if (!create && (errno == EACCES || errno == EPERM)) return OpenSignalOnly(fifo, manual_reset);
+    if (!create && errno == ENOENT) {
+      PlatSetLastError(ERROR_FILE_NOT_FOUND);
+      return nullptr;
+    }
     PlatSetLastErrorFromErrno(errno);
     return nullptr;
   }
@@ -66,12 +87,12 @@ PlatEvent* Open(const char* name, bool manual_reset, bool create, bool initially
     int fd;
     ~GuardRelease() { ::close(fd); }
   } release{gfd};
-  int pfd = ::open(presence.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), mode);
+  int pfd = ObjectFileOpen(presence, O_RDWR | (create ? O_CREAT : 0), desc, false);
   if (pfd < 0) {
-    PlatSetLastErrorFromErrno(errno);
+    if (!create && errno == ENOENT) PlatSetLastError(ERROR_FILE_NOT_FOUND);
+    else PlatSetLastErrorFromErrno(errno);
     return nullptr;
   }
-  if (create) ::fchmod(pfd, mode);
   // Whether any other handle exists: an exclusive lock succeeds only if not.
   bool existed = ::flock(pfd, LOCK_EX | LOCK_NB) != 0;
   if (!existed && !create) {
@@ -83,15 +104,14 @@ PlatEvent* Open(const char* name, bool manual_reset, bool create, bool initially
   if (!existed) {
     // First handle in the system: a fresh FIFO, so no stale signal survives.
     ::unlink(fifo.c_str());
-    if (::mkfifo(fifo.c_str(), mode) != 0 && errno != EEXIST) {
+    if (ObjectFifoCreate(fifo, desc) != 0 && errno != EEXIST) {
       int err = errno;
       ::close(pfd);
       PlatSetLastErrorFromErrno(err);
       return nullptr;
     }
-    ::chmod(fifo.c_str(), mode);
   }
-  int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  int fd = ObjectFileOpen(fifo, O_RDWR | O_NONBLOCK, nullptr, true);
   if (fd < 0) {
     int err = errno;
     ::close(pfd);
@@ -136,7 +156,7 @@ int PlatEventSet(PlatEvent* e) {
     return -1;
   }
   struct pollfd p = {e->read_fd, POLLIN, 0};
-  if (::poll(&p, 1, 0) == 1) return 0;  // signalled already
+  if (e->read_fd >= 0 && ::poll(&p, 1, 0) == 1) return 0;  // signalled already
   char one = 1;
   if (::write(e->write_fd, &one, 1) < 0 && errno != EAGAIN) {
     PlatSetLastErrorFromErrno(errno);
@@ -150,6 +170,10 @@ int PlatEventReset(PlatEvent* e) {
     PlatSetLastError(ERROR_INVALID_HANDLE);
     return -1;
   }
+  if (e->read_fd < 0) {
+    PlatSetLastError(ERROR_ACCESS_DENIED);
+    return -1;
+  }
   Drain(e->read_fd);
   return 0;
 }
@@ -159,6 +183,13 @@ uint32_t PlatEventWaitAny(PlatEvent* const* events, uint32_t count, uint32_t tim
   if (count > 64) {
     PlatSetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    if (events[i] && events[i]->read_fd < 0) {
+      // A handle that may only signal cannot wait.
+      PlatSetLastError(ERROR_ACCESS_DENIED);
+      return WAIT_FAILED;
+    }
   }
   int64_t deadline = timeout_ms == PLAT_INFINITE ? 0 : PlatMonotonicMs() + timeout_ms;
   for (;;) {
@@ -193,7 +224,7 @@ uint32_t PlatEventWait(PlatEvent* e, uint32_t timeout_ms) {
 
 void PlatEventClose(PlatEvent* e) {
   if (!e) return;
-  ::close(e->read_fd);
+  if (e->read_fd >= 0) ::close(e->read_fd);
   if (e->write_fd != e->read_fd) ::close(e->write_fd);
   if (e->presence_fd >= 0) ::close(e->presence_fd);
   delete e;

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -16,8 +17,14 @@
 
 namespace {
 
-// Name of the extended attribute that holds a file's creation time.
-constexpr const char kCreationAttr[] = "user.tq.creation_time";
+// Extended attributes that keep a file's creation time: the administrator's
+// own (trusted.*, which only the administrator can read or set) for a
+// process that runs as the administrator, the user's own otherwise.
+constexpr const char kCreationAttrAdmin[] = "trusted.tq.creation_time";
+constexpr const char kCreationAttrUser[] = "user.tq.creation_time";
+
+// Bits never given to group and others on a created file or directory.
+constexpr mode_t kNoWriteForOthers = S_IWGRP | S_IWOTH;
 
 int Fail(int err) {
   errno = err;
@@ -43,12 +50,156 @@ int FailMissing(const char* path, int err) {
   return Fail(err);
 }
 
-std::string SidecarName(const char* path) {
-  std::string p(path);
-  size_t slash = p.find_last_of('/');
-  std::string dir = slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? p : p.substr(slash + 1);
-  return dir + "." + base + ".tqctime";
+bool IsAdmin() { return ::geteuid() == 0; }
+
+// Reads a kept creation time of `path` itself; false when none is kept or
+// the value is damaged (not a plain positive decimal number).
+bool KeptCreationTime(const char* path, const struct stat& st, int64_t* t) {
+  const char* attr = IsAdmin() ? kCreationAttrAdmin : kCreationAttrUser;
+  // A user's own attribute counts only on the user's own file.
+  if (!IsAdmin() && st.st_uid != ::geteuid()) return false;
+  char buf[32];
+  ssize_t n = ::lgetxattr(path, attr, buf, sizeof buf - 1);
+  if (n <= 0 || n > 19) return false;
+  int64_t v = 0;
+  for (ssize_t i = 0; i < n; ++i) {
+    if (buf[i] < '0' || buf[i] > '9') return false;
+    v = v * 10 + (buf[i] - '0');
+  }
+  if (v <= 0) return false;
+  *t = v;
+  return true;
+}
+
+// The file system's own creation time of `path` itself: its birth time,
+// else its last status change.
+int SystemCreationTime(const char* path, int64_t* t) {
+  struct statx sx;
+  if (::statx(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_CTIME, &sx) != 0)
+    return FailMissing(path, errno);
+  *t = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec : sx.stx_ctime.tv_sec;
+  return 0;
+}
+
+// Creation times of names this process deleted or replaced lately.
+struct TunnelEntry {
+  int64_t creation_time; // the creation time the name had
+  int64_t gone_at;       // when the file left the name (monotonic seconds)
+};
+std::mutex g_tunnel_lock;
+std::unordered_map<std::string, TunnelEntry> g_tunnel;
+
+int64_t MonotonicSeconds() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec;
+}
+
+// Remembers the creation time of `path`, which is about to leave its name.
+void TunnelRemember(const char* path) {
+  int64_t t = 0;
+  if (PlatGetCreationTime(path, &t) != 0) return;
+  std::lock_guard<std::mutex> g(g_tunnel_lock);
+  int64_t now = MonotonicSeconds();
+  for (auto it = g_tunnel.begin(); it != g_tunnel.end();)
+    it = now - it->second.gone_at > kPlatCreationTunnelSeconds ? g_tunnel.erase(it) : std::next(it);
+  g_tunnel[path] = TunnelEntry{t, now};
+}
+
+// The creation time a file newly created under `path` takes over, if any.
+bool TunnelTake(const char* path, int64_t* t) {
+  std::lock_guard<std::mutex> g(g_tunnel_lock);
+  auto it = g_tunnel.find(path);
+  if (it == g_tunnel.end()) return false;
+  bool fresh = MonotonicSeconds() - it->second.gone_at <= kPlatCreationTunnelSeconds;
+  if (fresh) *t = it->second.creation_time;
+  g_tunnel.erase(it);
+  return fresh;
+}
+
+// Gives a file just created under `path` the creation time its name had.
+void TunnelApply(const char* path) {
+  int64_t t = 0;
+  if (TunnelTake(path, &t)) PlatSetCreationTime(path, t);
+}
+
+// Opens a file by a fixed name: never through a symbolic link, only a
+// regular file (or, for reading, a character device), never blocking on a
+// FIFO. An existing file opened for writing must be the user's own with a
+// single name; it loses write access for group and others. O_TRUNC is
+// applied only after these checks. *created tells whether the open made the
+// file. -1 with errno set on failure.
+int OpenFixedName(const char* path, int flags, mode_t mode, bool* created) {
+  bool writing = (flags & O_ACCMODE) != O_RDONLY;
+  bool truncate = (flags & O_TRUNC) != 0;
+  int base = (flags & ~(O_TRUNC | O_CREAT | O_EXCL)) | O_NOFOLLOW | O_NONBLOCK;
+  mode &= ~kNoWriteForOthers;
+  *created = false;
+  int fd = -1;
+  for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+    if (flags & O_CREAT) {
+      fd = plat_sys_open(path, base | O_CREAT | O_EXCL, mode);
+      if (fd >= 0) {
+        *created = true;
+        break;
+      }
+      if (errno != EEXIST || (flags & O_EXCL)) return -1;
+    }
+    fd = plat_sys_open(path, base, 0);
+    if (fd < 0 && !(errno == ENOENT && (flags & O_CREAT))) {
+      // A symbolic link as the last component reads as "access denied".
+      if (errno == ELOOP) errno = EACCES;
+      return -1;
+    }
+  }
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    int e = errno;
+    ::close(fd);
+    errno = e;
+    return -1;
+  }
+  bool kind_ok = S_ISREG(st.st_mode) || (!writing && S_ISCHR(st.st_mode));
+  bool owner_ok = !writing || *created || (st.st_uid == ::geteuid() && st.st_nlink == 1);
+  if (!kind_ok || !owner_ok) {
+    ::close(fd);
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+    return -1;
+  }
+  if (writing && !*created && (st.st_mode & kNoWriteForOthers)) ::fchmod(fd, st.st_mode & 07755);
+  if (truncate && !*created && ::ftruncate(fd, 0) != 0) {
+    int e = errno;
+    ::close(fd);
+    errno = e;
+    return -1;
+  }
+  int fl = ::fcntl(fd, F_GETFL);
+  if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  return fd;
+}
+
+// A temporary name beside `path` that nobody can guess in advance.
+std::string TemporaryName(const char* path, const char* kind) {
+  unsigned char r[8] = {};
+  if (::getrandom(r, sizeof r, 0) != static_cast<ssize_t>(sizeof r)) {
+    uint64_t v = static_cast<uint64_t>(MonotonicSeconds()) ^ (static_cast<uint64_t>(::getpid()) << 32) ^
+                 reinterpret_cast<uintptr_t>(&r);
+    std::memcpy(r, &v, sizeof r);
+  }
+  char hex[17];
+  for (int i = 0; i < 8; ++i) std::snprintf(hex + 2 * i, 3, "%02x", r[i]);
+  return std::string(path) + "." + kind + "-" + hex;
+}
+
+// Creates a temporary beside `path` exclusively; its name in *tmp.
+int CreateTemporary(const char* path, const char* kind, mode_t mode, std::string* tmp) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    *tmp = TemporaryName(path, kind);
+    int fd = plat_sys_open(tmp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, mode & ~kNoWriteForOthers);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
 }
 
 // The cookie of a stream opened by PlatFileOpen.
@@ -105,12 +256,19 @@ int CookieClose(void* c) {
 }  // namespace
 
 int PlatFileStat(const char* path, PlatFileInfo* info) {
-  struct stat st;
-  if (::stat(path, &st) != 0) return FailMissing(path, errno);
+  struct stat own;
+  if (::lstat(path, &own) != 0) return FailMissing(path, errno);
+  struct stat st = own;
+  bool link = S_ISLNK(own.st_mode);
+  if (link && ::stat(path, &st) != 0) st = own;  // a dangling link is just a link
   info->is_dir = S_ISDIR(st.st_mode) ? 1 : 0;
+  info->is_link = link ? 1 : 0;
+  info->is_regular = S_ISREG(st.st_mode) ? 1 : 0;
   info->size = st.st_size;
   info->mtime = st.st_mtime;
   info->mode = st.st_mode & 07777;
+  info->owner = own.st_uid;
+  info->links = static_cast<uint32_t>(own.st_nlink);
   int64_t ct = 0;
   info->creation_time = PlatGetCreationTime(path, &ct) == 0 ? ct : st.st_mtime;
   PlatSetLastError(ERROR_SUCCESS);
@@ -118,13 +276,14 @@ int PlatFileStat(const char* path, PlatFileInfo* info) {
 }
 
 int PlatMakeDir(const char* path, uint32_t mode) {
-  if (plat_sys_mkdir(path, mode) != 0) return FailMissing(path, errno);
+  if (plat_sys_mkdir(path, static_cast<mode_t>(mode) & ~kNoWriteForOthers & 07777) != 0)
+    return FailMissing(path, errno);
   return 0;
 }
 
 int PlatDeleteFile(const char* path) {
+  TunnelRemember(path);
   if (plat_sys_unlink(path) != 0) return FailMissing(path, errno);
-  ::unlink(SidecarName(path).c_str());
   return 0;
 }
 
@@ -144,36 +303,46 @@ int PlatMoveFile(const char* from, const char* to) {
 }
 
 int PlatReplaceFile(const char* from, const char* to) {
+  int64_t kept = 0;
+  bool had = PlatGetCreationTime(from, &kept) == 0;
+  TunnelRemember(from);
   if (plat_sys_rename(from, to) != 0) return FailMissing(from, errno);
-  // A creation time kept beside the file moves with it.
-  std::string side_from = SidecarName(from);
-  if (::access(side_from.c_str(), F_OK) == 0) ::rename(side_from.c_str(), SidecarName(to).c_str());
+  // The file keeps its creation time under its new name.
+  if (had) PlatSetCreationTime(to, kept);
   return 0;
 }
 
 int PlatCopyFile(const char* from, const char* to, int fail_if_exists) {
-  int in = plat_sys_open(from, O_RDONLY, 0);
+  // The source may be reached through links (a share), but must be a
+  // regular file: a FIFO would block the copy for ever.
+  int in = plat_sys_open_follow(from, O_RDONLY | O_NONBLOCK, 0);
   if (in < 0) return FailMissing(from, errno);
   struct stat st;
-  if (::fstat(in, &st) != 0) {
-    int e = errno;
+  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    int e = S_ISDIR(st.st_mode) ? EISDIR : (errno ? errno : EACCES);
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) e = EACCES;
     ::close(in);
     return Fail(e);
   }
-  if (fail_if_exists && ::access(to, F_OK) == 0) {
+  int fl = ::fcntl(in, F_GETFL);
+  if (fl >= 0) ::fcntl(in, F_SETFL, fl & ~O_NONBLOCK);
+  struct stat dst;
+  bool existed = ::lstat(to, &dst) == 0;
+  if (fail_if_exists && existed) {
     ::close(in);
     errno = EEXIST;
     PlatSetLastError(ERROR_FILE_EXISTS);
     return -1;
   }
-  std::string tmp = std::string(to) + ".tqcopy";
   // The copy keeps the source's modes but never write access for others.
-  int out = plat_sys_open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, st.st_mode & 0755);
+  std::string tmp;
+  int out = CreateTemporary(to, "tqcopy", st.st_mode & 0755, &tmp);
   if (out < 0) {
     int e = errno;
     ::close(in);
     return FailMissing(to, e);
   }
+  ::fchmod(out, st.st_mode & 0755);
   char buf[65536];
   int err = 0;
   for (;;) {
@@ -192,58 +361,72 @@ int PlatCopyFile(const char* from, const char* to, int fail_if_exists) {
   ::close(in);
   if (!err && ::close(out) != 0) err = errno;
   else if (err) ::close(out);
-  if (!err && plat_sys_rename(tmp.c_str(), to) != 0) err = errno;
+  int64_t kept = 0;
+  bool keep = existed && PlatGetCreationTime(to, &kept) == 0;
+  if (!err) {
+    // Without replacing: a name that appeared meanwhile is not overwritten.
+    if (fail_if_exists) {
+      if (plat_sys_rename_noreplace(tmp.c_str(), to) != 0) err = errno;
+    } else if (plat_sys_rename(tmp.c_str(), to) != 0) {
+      err = errno;
+    }
+  }
   if (err) {
     ::unlink(tmp.c_str());
+    if (err == EEXIST) {
+      errno = EEXIST;
+      PlatSetLastError(ERROR_FILE_EXISTS);
+      return -1;
+    }
     return Fail(err);
   }
+  if (keep) PlatSetCreationTime(to, kept);
+  else TunnelApply(to);
   return 0;
 }
 
 int PlatGetCreationTime(const char* path, int64_t* t) {
-  char buf[32];
-  ssize_t n = ::getxattr(path, kCreationAttr, buf, sizeof buf - 1);
-  if (n < 0) {
-    // Without an attribute: a time kept beside the file, else the kernel's
-    // birth time, else the last change of the file's status.
-    std::string sidecar = SidecarName(path);
-    FILE* f = ::fopen(sidecar.c_str(), "r");
-    if (f) {
-      long long v = 0;
-      int ok = ::fscanf(f, "%lld", &v) == 1;
-      ::fclose(f);
-      if (ok) {
-        *t = v;
-        return 0;
-      }
-    }
-    struct statx sx;
-    if (::statx(AT_FDCWD, path, 0, STATX_BTIME | STATX_CTIME, &sx) != 0) return FailMissing(path, errno);
-    *t = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec : sx.stx_ctime.tv_sec;
-    return 0;
-  }
-  buf[n] = '\0';
-  *t = std::strtoll(buf, nullptr, 10);
-  return 0;
+  struct stat st;
+  if (::lstat(path, &st) != 0) return FailMissing(path, errno);
+  if (KeptCreationTime(path, st, t)) return 0;
+  return SystemCreationTime(path, t);
 }
 
 int PlatSetCreationTime(const char* path, int64_t t) {
   char buf[32];
   int n = std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(t));
-  if (::setxattr(path, kCreationAttr, buf, static_cast<size_t>(n), 0) == 0) return 0;
+  const char* attr = IsAdmin() ? kCreationAttrAdmin : kCreationAttrUser;
+  if (::lsetxattr(path, attr, buf, static_cast<size_t>(n), 0) == 0) return 0;
   int e = errno;
-  if (e != ENOTSUP && e != EPERM) return FailMissing(path, e);
-  // File systems without user attributes keep the time beside the file.
-  std::string sidecar = SidecarName(path);
-  FILE* f = ::fopen(sidecar.c_str(), "w");
-  if (!f) return Fail(errno);
-  std::fputs(buf, f);
-  if (std::fclose(f) != 0) return Fail(errno);
-  return 0;
+  if (e == ENOTSUP || e == EPERM) {
+    errno = e;
+    PlatSetLastError(ERROR_NOT_SUPPORTED);
+    return -1;
+  }
+  return FailMissing(path, e);
 }
 
 int PlatChmod(const char* path, uint32_t mode) {
   if (::chmod(path, mode) != 0) return FailMissing(path, errno);
+  return 0;
+}
+
+int PlatSecureOwnPath(const char* path, int is_dir, uint32_t* old_mode, uint32_t* owner) {
+  *old_mode = 0;
+  *owner = 0;
+  struct stat st;
+  if (::lstat(path, &st) != 0) {
+    if (errno == ENOENT) return 0;
+    return FailMissing(path, errno);
+  }
+  *owner = st.st_uid;
+  bool kind_ok = is_dir ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
+  if (!kind_ok || st.st_uid != ::geteuid()) return Fail(EACCES);
+  if (st.st_mode & kNoWriteForOthers) {
+    *old_mode = st.st_mode & 07777;
+    mode_t narrowed = st.st_mode & 07777 & ~kNoWriteForOthers & ~static_cast<mode_t>(S_ISVTX);
+    if (::chmod(path, narrowed) != 0) return Fail(errno);
+  }
   return 0;
 }
 
@@ -258,11 +441,13 @@ FILE* PlatFileOpen(const char* path, const char* mode) {
       Fail(EINVAL);
       return nullptr;
   }
-  int fd = plat_sys_open(path, flags, 0666);
+  bool created = false;
+  int fd = OpenFixedName(path, flags, 0644, &created);
   if (fd < 0) {
     FailMissing(path, errno);
     return nullptr;
   }
+  if (created) TunnelApply(path);
   auto* cookie = new StreamCookie{fd, nullptr};
   cookie_io_functions_t io{CookieRead, CookieWrite, CookieSeek, CookieClose};
   FILE* f = ::fopencookie(cookie, mode, io);
@@ -301,7 +486,8 @@ int PlatFileSync(FILE* stream) {
 }
 
 int PlatReadFile(const char* path, std::string* out) {
-  int fd = plat_sys_open(path, O_RDONLY, 0);
+  bool created = false;
+  int fd = OpenFixedName(path, O_RDONLY, 0, &created);
   if (fd < 0) return FailMissing(path, errno);
   out->clear();
   char buf[65536];
@@ -321,9 +507,10 @@ int PlatReadFile(const char* path, std::string* out) {
 }
 
 int PlatWriteFileAtomic(const char* path, const std::string& data, uint32_t mode) {
-  std::string tmp = std::string(path) + ".tqnew";
-  int fd = plat_sys_open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
+  std::string tmp;
+  int fd = CreateTemporary(path, "tqnew", static_cast<mode_t>(mode), &tmp);
   if (fd < 0) return FailMissing(path, errno);
+  ::fchmod(fd, static_cast<mode_t>(mode) & 07777 & ~static_cast<mode_t>(S_IWOTH));
   size_t done = 0;
   int err = 0;
   while (done < data.size()) {
@@ -333,6 +520,11 @@ int PlatWriteFileAtomic(const char* path, const std::string& data, uint32_t mode
   }
   if (!err && plat_sys_fsync(fd) != 0) err = errno;
   if (::close(fd) != 0 && !err) err = errno;
+  // The new file takes over the creation time of the one it replaces.
+  int64_t kept = 0;
+  bool keep = !err && PlatGetCreationTime(path, &kept) == 0;
+  if (!keep && !err) keep = TunnelTake(path, &kept);
+  if (keep) PlatSetCreationTime(tmp.c_str(), kept);
   if (!err && plat_sys_rename(tmp.c_str(), path) != 0) err = errno;
   if (err) {
     ::unlink(tmp.c_str());
@@ -361,12 +553,14 @@ PlatFileHandle* PlatFileCreateAlways(const char* path, int write_through) {
   // Owner read and write, others read: what such a file holds (a download
   // that is verified and then installed) must not be writable by others,
   // whatever the process's creation mask. An existing file is narrowed too.
-  int fd = plat_sys_open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  bool created = false;
+  int fd = OpenFixedName(path, O_RDWR | O_CREAT | O_TRUNC, 0644, &created);
   if (fd < 0) {
     FailMissing(path, errno);
     return nullptr;
   }
   ::fchmod(fd, 0644);
+  if (created) TunnelApply(path);
   return new PlatFileHandle{fd, write_through ? 1 : 0};
 }
 

@@ -38,6 +38,7 @@
 
 #include "platform/error.h"
 #include "platform/object_names.h"
+#include "platform/posix/object_files.h"
 #include "platform/system.h"
 
 namespace {
@@ -86,28 +87,17 @@ int Flock(int fd, int op) {
   return r;
 }
 
-// Opens an object file read-write, creating it with exactly `mode`.
-int OpenObjectFile(const std::string& path, uint32_t mode) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (fd >= 0) {
-    ::fchmod(fd, mode);
-    return fd;
-  }
-  if (errno != EEXIST) return FailErrno(errno);
-  fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+// Opens an object file read-write, creating it under `desc`.
+int OpenObjectFile(const std::string& path, const PlatSecurityDescriptor* desc) {
+  int fd = ObjectFileOpen(path, O_RDWR | O_CREAT, desc, false);
   if (fd < 0) return FailErrno(errno);
   return fd;
 }
 
-// Takes the flock that serialises opening, deleting and testing objects.
+// Takes the lock that serialises opening, deleting and testing objects.
 int LockObjectsDir(const std::string& dir, int op) {
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = ObjectsLock(dir, op);
   if (fd < 0) return FailErrno(errno);
-  if (Flock(fd, op) != 0) {
-    int e = errno;
-    ::close(fd);
-    return FailErrno(e);
-  }
   return fd;
 }
 
@@ -166,12 +156,12 @@ int PollFlock(Shared* s, int64_t deadline_ms) {
 }
 
 // Opens the files of a named mutex not yet open in this process.
-Shared* OpenNamed(const std::string& base, uint32_t file_mode, bool* existed) {
+Shared* OpenNamed(const std::string& base, const PlatSecurityDescriptor* desc, bool* existed) {
   int guard = LockObjectsDir(DirOf(base), LOCK_EX);
   if (guard < 0) return nullptr;
   Shared* s = nullptr;
-  int ref_fd = OpenObjectFile(base + ".ref", file_mode);
-  int lock_fd = ref_fd >= 0 ? OpenObjectFile(base + ".own", file_mode) : -1;
+  int ref_fd = OpenObjectFile(base + ".ref", desc);
+  int lock_fd = ref_fd >= 0 ? OpenObjectFile(base + ".own", desc) : -1;
   if (lock_fd >= 0) {
     // Nobody else holding the presence lock means the object is new: a pid
     // left by a process that died holding it belongs to the old object.
@@ -237,7 +227,7 @@ PlatMutex* PlatMutexCreate(const char* name, const PlatSecurityDescriptor* desc)
     return new PlatMutex{it->second};
   }
   bool existed = false;
-  Shared* s = OpenNamed(base, PlatSecurityFileMode(desc), &existed);
+  Shared* s = OpenNamed(base, desc, &existed);
   if (!s) return nullptr;
   g_named[base] = s;
   PlatSetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -367,14 +357,13 @@ int PlatMutexExists(const char* name) {
     std::lock_guard<std::mutex> g(g_registry_lock);
     if (g_named.count(base)) return 1;
   }
-  int guard = ::open(DirOf(base).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int guard = ObjectsLock(DirOf(base), LOCK_SH);
   if (guard < 0) {
-    PlatSetLastError(ERROR_FILE_NOT_FOUND);
+    PlatSetLastError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
     return 0;
   }
-  Flock(guard, LOCK_SH);
   int exists = 0;
-  int fd = ::open((base + ".ref").c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ObjectFileOpen(base + ".ref", O_RDONLY, nullptr, false);
   if (fd >= 0) {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) exists = errno == EWOULDBLOCK;
     ::close(fd);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/error.h"
 #include "platform/folders.h"
@@ -32,19 +33,32 @@ int MakeDirs(const std::string& dir) {
   return 0;
 }
 
+// Makes sure the objects directory is one that only its owner (the
+// administrator for the service's objects) can change: created 0755; an
+// existing one must be a real directory of this user or the administrator,
+// and loses write access for group and others when it is this user's own.
+int SecureObjectsDir(const std::string& dir) {
+  struct stat st;
+  if (::lstat(dir.c_str(), &st) != 0) {
+    if (errno != ENOENT || MakeDirs(dir) != 0) return -1;
+    ::chmod(dir.c_str(), 0755);
+    if (::lstat(dir.c_str(), &st) != 0) return -1;
+  }
+  if (!S_ISDIR(st.st_mode) || (st.st_uid != ::geteuid() && st.st_uid != 0)) {
+    errno = EACCES;
+    return -1;
+  }
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) && st.st_uid == ::geteuid()) ::chmod(dir.c_str(), 0755);
+  return 0;
+}
+
 }  // namespace
 
 int PlatObjectPath(const char* name, const char* kind, std::string* path) {
   std::string dir = PlatSystemPath("objects");
-  struct stat st;
-  if (::stat(dir.c_str(), &st) != 0) {
-    if (MakeDirs(dir) != 0) {
-      PlatSetLastErrorFromErrno(errno);
-      return -1;
-    }
-    // Every user's processes create objects here; the sticky bit keeps them
-    // from removing each other's files.
-    ::chmod(dir.c_str(), 01777);
+  if (SecureObjectsDir(dir) != 0) {
+    PlatSetLastErrorFromErrno(errno);
+    return -1;
   }
   std::string n(name);
   std::string escaped;

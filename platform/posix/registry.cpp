@@ -66,7 +66,7 @@ std::string DirOf(const std::string& path) {
 uint32_t PlatRegStoreRead(const char* path, const PlatRegStamp* known, int* changed, std::string* text,
                           PlatRegStamp* stamp) {
   struct stat st;
-  if (::stat(path, &st) != 0) {
+  if (::lstat(path, &st) != 0) {
     if (errno != ENOENT && errno != ENOTDIR) return FromErrno(errno);
     *stamp = PlatRegStamp{0, 0, 0, 0, 0, 0};
     *changed = !(known && !known->present);
@@ -82,8 +82,10 @@ uint32_t PlatRegStoreRead(const char* path, const PlatRegStamp* known, int* chan
     *changed = 0;
     return ERROR_SUCCESS;
   }
-  int fd = plat_sys_open(path, O_RDONLY, 0);
+  // Never through a link planted at the hive's name, never a FIFO.
+  int fd = plat_sys_open(path, O_RDONLY | O_NONBLOCK, 0);
   if (fd < 0) {
+    if (errno == ELOOP) return ERROR_ACCESS_DENIED;
     if (errno == ENOENT) {  // removed since the look: an empty hive
       *stamp = PlatRegStamp{0, 0, 0, 0, 0, 0};
       *changed = 1;
@@ -97,6 +99,10 @@ uint32_t PlatRegStoreRead(const char* path, const PlatRegStamp* known, int* chan
     int e = errno;
     ::close(fd);
     return FromErrno(e);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return ERROR_ACCESS_DENIED;
   }
   if (st.st_size > kPlatRegMaxHiveBytes) {
     ::close(fd);
@@ -160,7 +166,7 @@ uint32_t PlatRegStoreReplace(const char* path, const std::string& text, const ch
   // Hold the new file open for its stamp; without it the stamp matches
   // nothing, so the next reader reads the file again.
   *stamp = PlatRegStamp{1, 0, 0, -1, 0, 0};
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   struct stat st;
   if (fd >= 0 && ::fstat(fd, &st) == 0) {
     StampOf(st, stamp);

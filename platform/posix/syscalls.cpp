@@ -54,7 +54,9 @@ void PlatFaultClear() {
 
 int PlatFaultCalls(PlatSyscall which) { return g_slots[which].calls.load(); }
 
-int plat_sys_open(const char* path, int flags, mode_t mode) {
+int plat_sys_open(const char* path, int flags, mode_t mode) { return plat_sys_open_follow(path, flags | O_NOFOLLOW, mode); }
+
+int plat_sys_open_follow(const char* path, int flags, mode_t mode) {
   if (ShouldFail(PLAT_SYS_OPEN)) return -1;
   int fd;
   do fd = ::open(path, flags | O_CLOEXEC, mode);
@@ -73,6 +75,11 @@ ssize_t plat_sys_write(int fd, const void* buf, size_t len) {
 int plat_sys_rename(const char* from, const char* to) {
   if (ShouldFail(PLAT_SYS_RENAME)) return -1;
   return ::rename(from, to);
+}
+
+int plat_sys_rename_noreplace(const char* from, const char* to) {
+  if (ShouldFail(PLAT_SYS_RENAME)) return -1;
+  return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
 }
 
 int plat_sys_fsync(int fd) {

@@ -7,9 +7,15 @@
 
 // Each wrapper behaves as the system call of the same name; an injected fault
 // makes it return -1 with errno set to the injected value instead.
+// plat_sys_open never follows a symbolic link as the last component (the
+// layer's files are opened by fixed names); plat_sys_open_follow does, for
+// a path a caller chose (the source of a copy).
 int plat_sys_open(const char* path, int flags, mode_t mode);
+int plat_sys_open_follow(const char* path, int flags, mode_t mode);
 ssize_t plat_sys_write(int fd, const void* buf, size_t len);
 int plat_sys_rename(const char* from, const char* to);
+// rename that fails with EEXIST instead of replacing `to`.
+int plat_sys_rename_noreplace(const char* from, const char* to);
 int plat_sys_fsync(int fd);
 int plat_sys_unlink(const char* path);
 int plat_sys_mkdir(const char* path, mode_t mode);

@@ -39,7 +39,11 @@ int PlatEnvUnset(const char* name) {
   return 0;
 }
 
-uint32_t PlatSetUmask(uint32_t mask) { return static_cast<uint32_t>(::umask(static_cast<mode_t>(mask & 0777))); }
+// The mask can narrow what the process creates, but never takes the owner's
+// own access, and group and others never get write access.
+uint32_t PlatSetUmask(uint32_t mask) {
+  return static_cast<uint32_t>(::umask(static_cast<mode_t>((mask & 0077) | 0022)));
+}
 
 int PlatUserName(char* out, size_t size) {
   struct passwd pw;

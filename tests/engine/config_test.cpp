@@ -266,12 +266,11 @@ TEST_F(ConfigTest, UnreadableFile) {
   EXPECT_EQ(m, (std::vector<CapturedMessage>{{9, "Unable to read config file: " + env_.ConfigPath()}}));
   EXPECT_EQ(g_upd_config, nullptr);
 
-  // A directory in its place opens but cannot be read: the read fails (the
-  // record stays in place, as after a failed check).
+  // A directory in its place is refused like a missing file.
   env_.sys().WriteFile("home-tq/TQUpdate/Config/tqupd-cnf.txt/x", "");
   m = env_.Levels([] { EXPECT_EQ(UpdReadConfig(), -1); });
   EXPECT_EQ(m, (std::vector<CapturedMessage>{{9, "Unable to read config file: " + env_.ConfigPath()}}));
-  EXPECT_NE(g_upd_config, nullptr);
+  EXPECT_EQ(g_upd_config, nullptr);
 }
 
 // Overlong lines: each 1,023-character piece is a statement; a 2,000-character

@@ -21,6 +21,7 @@
 #include "platform/system.h"
 #include "tests/support/child.h"
 #include "tests/support/temp_system.h"
+#include "tests/support/users.h"
 
 namespace {
 
@@ -403,14 +404,17 @@ TEST(PlatformNamedMutex, NamesAreDistinctAndLongNamesWork) {
   EXPECT_TRUE(ObjectFiles().empty());
 }
 
-// The objects directory is created on demand (open to every user, sticky);
-// the files get the modes of the security descriptor whatever the creation
-// mask.
+// The objects directory is created on demand, 0755: only its owner creates
+// objects there. With the authenticated-users descriptor the files belong
+// to the users' group (read and write for it, nothing for others); without
+// it they are the owner's alone; the creation mask changes neither.
 TEST(PlatformNamedMutex, FileModesFollowTheDescriptor) {
+  long group = TqUsersGroup();
   struct Case {
     bool auth_users;
-    uint32_t file_mode, dir_mode;
-  } cases[] = {{false, 0600, 01777}, {true, 0666, 01777}};
+    uint32_t file_mode;
+    long gid;
+  } cases[] = {{false, 0600, static_cast<long>(::getegid())}, {true, group >= 0 ? 0660u : 0600u, group}};
   for (const Case& c : cases) {
     TempSystem sys;
     uint32_t old_mask = PlatSetUmask(077);
@@ -419,14 +423,41 @@ TEST(PlatformNamedMutex, FileModesFollowTheDescriptor) {
     PlatSetUmask(old_mask);
     ASSERT_NE(m, nullptr);
     struct stat st;
-    ASSERT_EQ(::stat(PlatSystemPath("objects").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, c.dir_mode) << c.auth_users;
+    ASSERT_EQ(::lstat(PlatSystemPath("objects").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u) << c.auth_users;
     for (const std::string& f : ObjectFiles()) {
-      ASSERT_EQ(::stat((PlatSystemPath("objects") + "/" + f).c_str(), &st), 0);
+      ASSERT_EQ(::lstat((PlatSystemPath("objects") + "/" + f).c_str(), &st), 0);
       EXPECT_EQ(st.st_mode & 07777, c.file_mode) << f;
+      if (c.gid >= 0 && f.rfind("mutex-", 0) == 0) {
+        EXPECT_EQ(static_cast<long>(st.st_gid), c.gid) << f;
+      }
     }
     PlatMutexClose(m);
   }
+}
+
+// An objects directory left open to everyone by an earlier version is
+// narrowed to 0755 at the next use; one that another user owns is refused.
+TEST(PlatformNamedMutex, ObjectsDirectoryIsNarrowedOrRefused) {
+  TempSystem sys;
+  std::string dir = PlatSystemPath("objects");
+  ASSERT_EQ(::mkdir(dir.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(dir.c_str(), 01777), 0);
+  PlatMutex* m = PlatMutexCreate("Global\\narrow", nullptr);
+  ASSERT_NE(m, nullptr);
+  PlatMutexClose(m);
+  struct stat st;
+  ASSERT_EQ(::lstat(dir.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
+  if (!TqIsAdmin()) GTEST_SKIP() << "needs the administrator to give the directory away";
+  TqUser other = TqOutsider();
+  ASSERT_EQ(::chown(dir.c_str(), other.uid, other.gid), 0);
+  EXPECT_EQ(PlatMutexCreate("Global\\refused", nullptr), nullptr);
+  EXPECT_EQ(PlatGetLastError(), ERROR_ACCESS_DENIED);
+  // A symbolic link in the directory's place is refused too.
+  ASSERT_EQ(::rename(dir.c_str(), (dir + "-other").c_str()), 0);
+  ASSERT_EQ(::symlink((dir + "-other").c_str(), dir.c_str()), 0);
+  EXPECT_EQ(PlatMutexCreate("Global\\refused", nullptr), nullptr);
 }
 
 TEST(PlatformNamedMutex, CreateFailsWhenTheObjectsDirectoryCannotBeMade) {

@@ -334,14 +334,15 @@ TEST_F(LogTest, UnopenableLogIsReportedAndDisabled) {
   EXPECT_EQ(log->mutex->count, 0);
 }
 
-// Writing with the file-creation mask at 0: a new log gets 0666 whatever the
-// program's mask, a configured mode is applied; the mask comes back.
+// Writing with the file-creation mask at 0: a new log gets 0644 (never
+// writable by others) whatever the program's mask, a configured mode is
+// applied; the mask comes back.
 TEST_F(LogTest, CreationMaskIsZeroDuringAWriteAndModeIsApplied) {
   struct Case {
     const char* name;
     uint32_t mode;
     uint32_t expected;
-  } cases[] = {{"mode-none.txt", 0, 0666}, {"mode-640.txt", 0640, 0640}, {"mode-600.txt", 0600, 0600}};
+  } cases[] = {{"mode-none.txt", 0, 0644}, {"mode-640.txt", 0640, 0640}, {"mode-600.txt", 0600, 0600}};
   uint32_t old = PlatSetUmask(027);
   for (const Case& c : cases) {
     RVLog* log = NewLog(c.name, 0, 0, 1);

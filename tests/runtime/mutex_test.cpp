@@ -23,6 +23,7 @@
 #include "runtime/mutex.h"
 #include "tests/support/child.h"
 #include "tests/support/temp_system.h"
+#include "tests/support/users.h"
 
 namespace {
 
@@ -358,12 +359,14 @@ TEST(RuntimeMutex, MutexOfAKilledProcessIsAcquiredNormally) {
 }
 
 // Flag 0x2 creates the object with the authenticated-users descriptor: its
-// files are open to every local user; without it they are owner-only.
-TEST(RuntimeMutex, AuthUserFlagOpensTheObjectToAllUsers) {
+// files are open to the users' group and to nobody else; without it they
+// are owner-only.
+TEST(RuntimeMutex, AuthUserFlagOpensTheObjectToTheUsersGroup) {
+  long group = TqUsersGroup();
   struct Case {
     uint32_t flags;
     uint32_t mode;
-  } cases[] = {{0, 0600}, {RV_MUTEX_AUTHUSER, 0666}};
+  } cases[] = {{0, 0600}, {RV_MUTEX_AUTHUSER, group >= 0 ? 0660u : 0600u}};
   for (const Case& c : cases) {
     TempSystem sys;
     RVMutex* m = NewMutex("Global\\rv-modes", c.flags);
@@ -375,6 +378,9 @@ TEST(RuntimeMutex, AuthUserFlagOpensTheObjectToAllUsers) {
       struct stat st;
       ASSERT_EQ(::stat(f.c_str(), &st), 0);
       EXPECT_EQ(st.st_mode & 0777, c.mode) << f;
+      if (c.flags && group >= 0) {
+        EXPECT_EQ(static_cast<long>(st.st_gid), group) << f;
+      }
     }
     RVMutexFree(m);
   }

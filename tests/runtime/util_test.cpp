@@ -148,15 +148,18 @@ TEST(StrDup, CopiesOrGivesNone) {
   RVFree(c);
 }
 
-// The descriptor grants every local user access to shared named objects.
-TEST(AuthUserSecDesc, OpensObjectsToEveryUser) {
+// The descriptor grants the users' group access to shared named objects,
+// and nobody else.
+TEST(AuthUserSecDesc, OpensObjectsToTheUsersGroup) {
   PlatSecurityDescriptor desc;
   ASSERT_EQ(RVAuthUserSecDesc(&desc), 0);
   EXPECT_EQ(desc.acl.count, 3u);
   EXPECT_EQ(desc.acl.sids[0], PLAT_SID_LOCAL_SYSTEM);
   EXPECT_EQ(desc.acl.sids[1], PLAT_SID_ADMINISTRATORS);
   EXPECT_EQ(desc.acl.sids[2], PLAT_SID_AUTHENTICATED_USERS);
-  EXPECT_EQ(PlatSecurityFileMode(&desc), 0666u);
+  EXPECT_EQ(PlatSecurityFileMode(&desc), 0660u);
+  EXPECT_EQ(desc.users_group, 1);
+  EXPECT_EQ(desc.signal_by_all, 0);
   EXPECT_EQ(PlatSecurityFileMode(nullptr), 0600u);
 }
 

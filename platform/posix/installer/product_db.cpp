@@ -53,7 +53,7 @@ std::string MsiInstallerDir() {
 int MsiLockAcquire(int* fd) {
   std::string dir = MsiInstallerDir();
   if (dir.empty()) return -1;
-  int f = ::open((dir + "/" + kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  int f = ::open((dir + "/" + kLockFile).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (f < 0) return -1;
   int rc;
   do rc = ::flock(f, LOCK_EX | LOCK_NB);
@@ -156,7 +156,7 @@ void MsiLog(const std::string& text) {
   std::string path = dir + "/" + kLogDir + "/" + kLogFile;
   struct stat st;
   if (::stat(path.c_str(), &st) == 0 && st.st_size > kLogLimit) ::rename(path.c_str(), (path + ".1").c_str());
-  FILE* f = std::fopen(path.c_str(), "a");
+  FILE* f = PlatFileOpen(path.c_str(), "a");
   if (!f) return;
   std::time_t now = std::time(nullptr);
   struct tm tm_utc;
