@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/report.h"
+#include "runtime/util.h"
 
 namespace {
 
@@ -22,6 +23,9 @@ struct RVConnectMemory {
 };
 
 RVConnectMemory g_connect = {{0}, 0, 0, kTimeoutStart};
+
+// Milliseconds per second of the connect time-out (tests shorten it).
+int g_second_ms = 1000;
 
 // Result of the first RVSockStartup; 1 = not run yet.
 int g_sock_started = 1;
@@ -49,6 +53,8 @@ int RVSockStartup() {
 }
 
 int RVConnectTimeout() { return g_connect.timeout; }
+
+void RVConnectSetSecondMs(int ms) { g_second_ms = ms >= 1 && ms <= 1000 ? ms : 1000; }
 
 PlatSocket RVConnectTcp(const char* host, int port) {
   char name[256];
@@ -88,6 +94,7 @@ PlatSocket RVConnectTcp(const char* host, int port) {
   }
 
   NextTimeout(name, port);
+  int timeout_ms = static_cast<int>(RVWaitMs(g_connect.timeout, static_cast<uint32_t>(g_second_ms)));
   PlatSocket s = PLAT_INVALID_SOCKET;
   bool connected = false;
   for (const PlatSockAddr& addr : addrs) {
@@ -99,7 +106,7 @@ PlatSocket RVConnectTcp(const char* host, int port) {
         break;
       }
       int err = PlatSockLastError();
-      if ((err == WSAEWOULDBLOCK || err == WSAEINPROGRESS) && PlatSockWaitConnect(s, g_connect.timeout * 1000) == 0) {
+      if ((err == WSAEWOULDBLOCK || err == WSAEINPROGRESS) && PlatSockWaitConnect(s, timeout_ms) == 0) {
         connected = true;
         break;
       }

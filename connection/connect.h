@@ -18,3 +18,7 @@ PlatSocket RVConnectTcp(const char* host, int port);
 
 // The connect time-out in seconds that the last RVConnectTcp used.
 int RVConnectTimeout();
+
+// Milliseconds per second of the connect time-out: 1000, or `ms` (1-1000)
+// for tests that must see a time-out end soon; other values restore 1000.
+void RVConnectSetSecondMs(int ms);

@@ -77,12 +77,11 @@ void DropModule() {
   g_openssl_module = nullptr;
 }
 
-}  // namespace
-
-int RVCryptoInitLib() {
+// The in-process binding, after the runtime settings when `settings`.
+int BindInProcess(bool settings) {
   if (g_tried) return g_status;
   g_tried = true;
-  RVInit(nullptr);
+  if (settings) RVInit(nullptr);
   if (CreateMutexAndRecord() < 0) return -1;
   if (RVCryptoInit(g_lib) < 0) {
     RVReportError("RVCryptoInitLib() RVCryptoInit() failed");
@@ -91,6 +90,12 @@ int RVCryptoInitLib() {
   g_status = 0;
   return 0;
 }
+
+}  // namespace
+
+int RVCryptoInitLib() { return BindInProcess(true); }
+
+int RVCryptoInitLibBare() { return BindInProcess(false); }
 
 int RVCryptoLoadLib() {
   if (g_tried) return g_status;

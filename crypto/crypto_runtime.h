@@ -37,6 +37,11 @@ struct RVCryptoKey {
 // RVCryptoInit() failed"). Later calls return the first one's status.
 int RVCryptoInitLib();
 
+// The same binding without the runtime settings: no installation discovery,
+// no directory or named object made. For programs that need nothing but the
+// crypto library record (the publisher's command).
+int RVCryptoInitLibBare();
+
 // Loaded-module binding: when neither binding has been tried yet, loads
 // OpenSSL's library and the library module from `lib_dir` and fills the
 // global record with the module's RVCryptoInit. Otherwise returns the status

@@ -56,8 +56,10 @@ uint16_t InstallTypeCode(const char* value) {
 
 // Applies one statement to the record.
 void Apply(UpdConfig* config, const UpdStmt* stmt) {
-  if (stmt->count < 2) {
-    UpdMessage(8, "Invalid Config Option: %s", stmt->text);
+  // A later piece of an overlong Password line is no statement of its own.
+  if (stmt->count < 2 || stmt->secret == 2) {
+    char shown[kUpdStmtShownSize];
+    UpdMessage(8, "Invalid Config Option: %s", UpdStmtShown(stmt, shown));
     return;
   }
   const char* key = stmt->tokens[0];
@@ -77,7 +79,8 @@ void Apply(UpdConfig* config, const UpdStmt* stmt) {
   } else if (UpdStmtKeyIs(key, "Package")) {
     if (!*value) {
       // An empty name would match no product and hold a place of the ten.
-      UpdMessage(8, "Invalid Config Option: %s", stmt->text);
+      char shown[kUpdStmtShownSize];
+      UpdMessage(8, "Invalid Config Option: %s", UpdStmtShown(stmt, shown));
     } else if (config->package_count >= kUpdMaxPackages) {
       UpdMessage(8, "Too Many Packages - %s ignored", value);
     } else {
@@ -167,6 +170,8 @@ int UpdReadConfig() {
     UpdMessage(9, "Unable to read config file: %s", path.c_str());
     return -1;
   }
+  // The password's line never shows in a message, in whole or in part.
+  reader.secret_key = "Password";
   UpdConfig* config = RVAllocRecord<UpdConfig>();
   config->log_level = kDefaultLogLevel;
   g_upd_config = config;

@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr uint32_t kFileMode = 0666; // as a newly created stream's file
+constexpr uint32_t kFileMode = 0600; // it holds the scrambled password
 
 // Appends formatted text to `out`.
 void Add(std::string* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -130,7 +130,7 @@ int UpdWriteConfigTo(const UpdFormValues* form, const char* path, int64_t now, c
   PlatFileInfo info;
   if (PlatFileStat(path, &info) == 0) {
     std::string backup = std::string(path) + "-bu";
-    if (PlatCopyFile(path, backup.c_str(), 0) != 0) {
+    if (PlatCopyFile(path, backup.c_str(), 0) != 0 || PlatChmod(backup.c_str(), kFileMode) != 0) {
       char buf[64];
       std::snprintf(buf, sizeof buf, "Error Creating Backup File: %d", static_cast<int>(PlatGetLastError()));
       SetMessage(message, size, buf);

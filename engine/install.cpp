@@ -13,7 +13,9 @@
 #include "platform/installer.h"
 #include "platform/process.h"
 #include "platform/system.h"
+#include "runtime/command_path.h"
 #include "runtime/env.h"
+#include "runtime/log_text.h"
 #include "runtime/message.h"
 #include "service/service_wrapper.h"
 
@@ -23,8 +25,10 @@ constexpr uint32_t kReadVersionSize = 100;  // buffer for ProductVersion
 constexpr uint32_t kRebootInitiated = 1641;
 constexpr uint32_t kRestartRequired = 3011;
 
-// The configuration tool's command that waits and then starts the service.
-constexpr const char kRestartCommand[] = "%s/TQUpdate/bin/tqupdcnf --svcstart --nogui -w 120";
+// The configuration tool below the installation base, and its arguments
+// that make it wait and then start the service.
+constexpr const char kRestartProgram[] = "/TQUpdate/bin/tqupdcnf";
+constexpr const char kRestartArguments[] = " --svcstart --nogui -w 120";
 
 // The default target directory: RV_INSTALLDIR when it has a value, else
 // the installation base RV_HOME.
@@ -79,10 +83,11 @@ std::string PropertyString(const UpdEntry* e, const std::string& default_target,
 // Starts the configuration tool that brings the stopped service back.
 void StartRestartTool() {
   const char* home = RVGetEnv("RV_HOME");
-  char command[1024];
-  std::snprintf(command, sizeof command, kRestartCommand, home ? home : "");
-  if (PlatCreateProcessDetached(command, nullptr) != 0)
-    UpdMessage(9, "CreateProcess(%s) - Error: %d", command, static_cast<int>(PlatGetLastError()));
+  // The program is quoted when the base holds a blank.
+  std::string program = std::string(home ? home : "") + kRestartProgram;
+  std::string command = RVCommandProgram(program.c_str()) + kRestartArguments;
+  if (PlatCreateProcessDetached(command.c_str(), nullptr) != 0)
+    UpdMessage(9, "CreateProcess(%s) - Error: %d", command.c_str(), static_cast<int>(PlatGetLastError()));
 }
 
 enum EntryOutcome { ENTRY_NEXT, ENTRY_STOP_OK, ENTRY_STOP_FAILED };
@@ -92,14 +97,16 @@ enum EntryOutcome { ENTRY_NEXT, ENTRY_STOP_OK, ENTRY_STOP_FAILED };
 EntryOutcome InstallEntry(UpdEntry* e, const std::string& default_target, bool force_reboot,
                           uint32_t* package_version) {
   UpdProductInfo(e);
-  const char* name = e->name ? e->name : "";
+  RVShown shown_name, shown_path;
+  const char* name = RVShowText(&shown_name, e->name);
   std::string path = UpdPackagePath(e);
-  UpdMessage(0, "Install %s - %s", name, path.c_str());
+  RVShowText(&shown_path, path.c_str());
+  UpdMessage(0, "Install %s - %s", name, shown_path.text);
 
   char version[kReadVersionSize];
   uint32_t rc = MSI_OK;
   uint32_t opened = UpdReadPackageProperty(path.c_str(), "ProductVersion", version, sizeof version, &rc);
-  std::string what = "MsiOpenPackage(" + path + ")";
+  std::string what = std::string("MsiOpenPackage(") + shown_path.text + ")";
   UpdInstallResult(what.c_str(), opened);
   if (opened != MSI_OK) return ENTRY_STOP_FAILED;
   UpdInstallResult("MsiGetProductProperty(ProductVersion)", rc);
@@ -119,7 +126,7 @@ EntryOutcome InstallEntry(UpdEntry* e, const std::string& default_target, bool f
   }
 
   std::string props = PropertyString(e, default_target, force_reboot);
-  UpdMessage(0, "MsiInstallProduct(%s,%s)", path.c_str(), props.c_str());
+  UpdMessage(0, "MsiInstallProduct(%s,%s)", shown_path.text, props.c_str());
   rc = MsiInstallProductA(path.c_str(), props.c_str());
   UpdInstallResult("MsiInstallProduct(Install)", rc);
   if (!UpdInstallSucceeded(rc)) return ENTRY_STOP_FAILED;

@@ -9,8 +9,10 @@
 #include <strings.h>
 #include <vector>
 
+#include "engine/config.h"
 #include "engine/work_dir.h"
 #include "engine/work_entry.h"
+#include "engine/work_file.h"
 #include "platform/directory.h"
 #include "platform/file.h"
 #include "platform/installer.h"
@@ -34,6 +36,14 @@ constexpr uint32_t kProductCodeSize = 100;
 // True when `name` matches the pattern "*.msi" (letters in any case).
 bool IsPackageName(const std::string& name) {
   return name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".msi") == 0;
+}
+
+// True when `name` is one of `names` (letters in any case, as the work
+// directory's file system may see them).
+bool NameListed(const std::vector<std::string>& names, const std::string& name) {
+  for (const std::string& n : names)
+    if (strcasecmp(n.c_str(), name.c_str()) == 0) return true;
+  return false;
 }
 
 // Replaces a text field with a private copy of `data`, or none when empty.
@@ -145,10 +155,21 @@ void UpdPurgePackages() {
   for (char& c : dir) {
     if (c == '\\') c = '/';
   }
+  // Packages of pending work stay: those the work file names (a run that
+  // stopped early leaves them to a later installation) and those of the
+  // work list in hand. An unreadable work file keeps every package.
+  std::vector<std::string> pending;
+  if (UpdWorkFilePackages(&pending) != 0) {
+    UpdMessage(9, "Purge skipped - unreadable work file: %s", UpdWorkFilePath());
+    return;
+  }
+  for (const UpdEntry* w = g_upd_config ? g_upd_config->work_list : nullptr; w; w = w->next)
+    if (!(w->flags & UPD_ENTRY_SKIP) && w->local_file) pending.push_back(w->local_file);
   std::vector<PlatDirEntry> entries;
   if (PlatListDir(dir.c_str(), &entries) != 0) return;
   for (const PlatDirEntry& e : entries) {
     if (e.is_dir || !IsPackageName(e.name)) continue;
+    if (NameListed(pending, e.name)) continue;
     std::string path = dir + "/" + e.name;
     char code[kProductCodeSize];
     uint32_t rc = MSI_ERROR_INSTALL_PACKAGE_OPEN_FAILED;

@@ -32,5 +32,7 @@ std::string UpdPackagePath(const UpdEntry* entry);
 uint32_t UpdReadPackageProperty(const char* path, const char* name, char* buf, uint32_t size, uint32_t* property_rc);
 
 // Deletes downloaded packages of products that are not installed from the
-// work directory.
+// work directory. A package of pending work is never deleted: one the work
+// file names, or one of a skip-clear entry of the configuration's work
+// list; nothing is deleted when the work file cannot be read.
 void UpdPurgePackages();

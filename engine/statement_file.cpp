@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/file.h"
+#include "runtime/log_text.h"
 #include "runtime/message.h"
 #include "runtime/util.h"
 
@@ -82,6 +83,22 @@ int ReadPiece(UpdStmtReader* reader, char* piece, size_t* length) {
   return 1;
 }
 
+// 1 when the first word of `text` (up to a blank or tab) is `key`, without
+// regard to case.
+int FirstWordIs(const char* text, const char* key) {
+  char word[kUpdStmtPieceMax + 1];
+  size_t n = std::strcspn(text, " \t");
+  std::memcpy(word, text, n);
+  word[n] = '\0';
+  return UpdStmtKeyIs(word, key);
+}
+
+// The secret mark of the statement just taken from the current line.
+int SecretMark(const UpdStmtReader* reader) {
+  if (!reader->line_secret) return 0;
+  return reader->line_pieces > 1 ? 2 : 1;
+}
+
 }  // namespace
 
 int UpdStmtOpen(UpdStmtReader* reader, const char* path, int max_tokens) {
@@ -111,6 +128,7 @@ int UpdStmtNext(UpdStmtReader* reader, UpdStmt* stmt) {
     // The first statement of a line that does not begin with a blank or tab
     // starts a group; everything else continues the current one.
     bool new_group = (reader->line_pieces == 0 && !reader->line_indented) || reader->group == 0;
+    if (reader->line_pieces == 0) reader->line_secret = reader->secret_key && FirstWordIs(text, reader->secret_key);
     reader->line_pieces++;
     if (new_group) {
       reader->group++;
@@ -123,7 +141,11 @@ int UpdStmtNext(UpdStmtReader* reader, UpdStmt* stmt) {
     size_t need = len + (reader->group_count > 0 ? 1 : 0);
     if (reader->group_count >= kUpdStmtGroupMax || reader->group_chars + need > kUpdStmtGroupChars) {
       reader->group_full = 1;
-      UpdMessage(8, "Statement Group Too Long - %s ignored", text);
+      UpdStmt dropped;
+      dropped.secret = SecretMark(reader);
+      std::memcpy(dropped.text, text, len + 1);
+      char shown[kUpdStmtShownSize];
+      UpdMessage(8, "Statement Group Too Long - %s ignored", UpdStmtShown(&dropped, shown));
       continue;
     }
     reader->group_count++;
@@ -131,6 +153,7 @@ int UpdStmtNext(UpdStmtReader* reader, UpdStmt* stmt) {
 
     stmt->line = reader->line;
     stmt->group = reader->group;
+    stmt->secret = SecretMark(reader);
     stmt->index = reader->group_count - 1;
     std::memcpy(stmt->text, text, len + 1);
     std::memcpy(stmt->buffer, text, len + 1);
@@ -138,6 +161,19 @@ int UpdStmtNext(UpdStmtReader* reader, UpdStmt* stmt) {
     return 1;
   }
   return 0;
+}
+
+const char* UpdStmtShown(const UpdStmt* stmt, char* out) {
+  if (stmt->secret == 1) {
+    size_t n = std::strcspn(stmt->text, " \t");
+    RVEscapeText(stmt->text, n, n, out, kUpdStmtShownSize - 9);
+    std::strcat(out, " ********");
+  } else if (stmt->secret) {
+    std::strcpy(out, "********");
+  } else {
+    RVEscapeText(stmt->text, std::strlen(stmt->text), kUpdStmtPieceMax, out, kUpdStmtShownSize);
+  }
+  return out;
 }
 
 void UpdStmtSkipGroup(UpdStmtReader* reader) { reader->group_skip = 1; }

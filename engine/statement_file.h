@@ -18,6 +18,10 @@
 // is dropped, with "Statement Group Too Long - %s ignored" (level 8, the
 // first statement dropped); a statement is never cut.
 //
+// A reader may name a secret key (the configuration's Password): every
+// statement of a physical line that begins with that key is secret, and no
+// message shows its text (UpdStmtShown).
+//
 // A statement is split at blanks and tabs into at most the reader's number of
 // tokens (1 to 3; further words are ignored). A token that begins with '"' or
 // "'" runs to the matching closing quote, both quotes removed (to the end of
@@ -39,6 +43,7 @@ struct UpdStmt {
   int group;                             // its statement group, from 1
   int index;                             // its position in the group, from 0
   int count;                             // tokens found, 1 to the reader's maximum
+  int secret;                            // its line begins with the reader's secret key: 1 its first piece, 2 a later one; else 0
   char* tokens[kUpdStmtTokensMax + 1];   // the tokens (in `buffer`); tokens[count] = null
   char text[kUpdStmtPieceMax + 1];       // the whole statement, for messages
   char buffer[kUpdStmtPieceMax + 1];     // the statement split into tokens
@@ -63,6 +68,8 @@ struct UpdStmtReader {
   int group_full;       // the current group drops its further statements
   int group_skip;       // the caller asked to skip the rest of the group
   int read_error;       // the file could not be read to its end
+  const char* secret_key; // key whose lines are secret, or null (set after opening)
+  int line_secret;      // the current physical line begins with the secret key
 };
 
 // Opens `path` (shared read) for reading statements of `max_tokens` tokens
@@ -77,6 +84,15 @@ void UpdStmtOpenText(UpdStmtReader* reader, const char* data, size_t size, int m
 // Reads the next statement into `stmt`. 1 when one was read, 0 at the end of
 // the text (also after a read error, which sets reader->read_error).
 int UpdStmtNext(UpdStmtReader* reader, UpdStmt* stmt);
+
+// Bytes of the text UpdStmtShown writes.
+constexpr size_t kUpdStmtShownSize = 1024;
+
+// The statement's text as a message may show it, written into `out`
+// (kUpdStmtShownSize bytes): a secret statement as its key and "********"
+// (only "********" for a later piece of its line), any other with its
+// control characters escaped. Returns `out`.
+const char* UpdStmtShown(const UpdStmt* stmt, char* out);
 
 // Skips the statements of the current group that are still unread.
 void UpdStmtSkipGroup(UpdStmtReader* reader);

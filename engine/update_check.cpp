@@ -16,6 +16,7 @@
 #include "fetch/signature_check.h"
 #include "platform/file.h"
 #include "platform/system.h"
+#include "runtime/log_text.h"
 #include "runtime/message.h"
 #include "service/command_line.h"
 
@@ -42,12 +43,14 @@ int UpdCheck() {
   int result = -1;
   if (g_upd_config) {
     const char* script = g_upd_config->script ? g_upd_config->script : "";
+    RVShown shown;
+    RVShowText(&shown, script);
     int fetched = UpdFetchFile(script, kUpdScriptFile);
     g_upd_config->last_check = PlatTimeNow();
     if (fetched != 0) {
-      UpdMessage(8, "Failed to fetch update script: %s", script);
+      UpdMessage(8, "Failed to fetch update script: %s", shown.text);
     } else {
-      UpdMessage(3, "Successfully fetched script: %s", script);
+      UpdMessage(3, "Successfully fetched script: %s", shown.text);
       if (UpdReadScript() == 0) {
         UpdLogWorkList();
         result = ActOnWorkList();

@@ -15,6 +15,7 @@
 #include "engine/work_entry.h"
 #include "fetch/digest_check.h"
 #include "runtime/alloc.h"
+#include "runtime/log_text.h"
 #include "runtime/message.h"
 #include "runtime/util.h"
 
@@ -56,17 +57,18 @@ int CloseOpen(ScriptRead* r) {
   r->open = nullptr;
   int bad = 0;
   const char* name = e->name;
+  RVShown shown;
   if (!name) {
     UpdMessage(7, "Missing Name in Update Script");
     name = "Unknown";
     bad = 1;
   }
   if (!e->install_file) {
-    UpdMessage(7, "Missing InstallFile in Update Script - Entry: %s", name);
+    UpdMessage(7, "Missing InstallFile in Update Script - Entry: %s", RVShowText(&shown, name));
     bad = 1;
   }
   if (!e->signature_file) {
-    UpdMessage(7, "Missing SignatureFile in Update Script - Entry: %s", name);
+    UpdMessage(7, "Missing SignatureFile in Update Script - Entry: %s", RVShowText(&shown, name));
     bad = 1;
   }
   if (bad) {
@@ -122,7 +124,8 @@ void ApplyCondition(ScriptRead* r, const char* key, const char* value) {
 // Applies one statement inside the open entry. -1 when the read must fail.
 int ApplyEntryStatement(ScriptRead* r, UpdStmtReader* reader, const UpdStmt* stmt) {
   if (stmt->count < kScriptTokens) {
-    UpdMessage(8, "Invalid Config Option: %s", stmt->text);
+    char shown[kUpdStmtShownSize];
+    UpdMessage(8, "Invalid Config Option: %s", UpdStmtShown(stmt, shown));
     return 0;
   }
   const char* key = stmt->tokens[0];
@@ -224,7 +227,8 @@ int UpdVerify(const UpdEntry* entry, const char* conditions, UpdVerifyMode mode)
   for (int i = 0; i < count; i += 2) {
     const char* key = tokens[i];
     if (i + 1 >= count) {
-      UpdMessage(8, "Missing arg for Verify option: %s", key);
+      RVShown shown;
+      UpdMessage(8, "Missing arg for Verify option: %s", RVShowText(&shown, key));
       break;
     }
     const char* value = tokens[i + 1];

@@ -5,6 +5,7 @@
 
 #include "engine/config.h"
 #include "runtime/alloc.h"
+#include "runtime/log_text.h"
 #include "runtime/message.h"
 
 void UpdFreeWorkList(UpdEntry* list) {
@@ -22,9 +23,10 @@ void UpdLogWorkList() {
   UpdMessage(0, "WorkList Start");
   for (const UpdEntry* e = g_upd_config ? g_upd_config->work_list : nullptr; e; e = e->next) {
     if (e->flags & UPD_ENTRY_SKIP) continue;
-    UpdMessage(0, "\t%s - File: %s, Sig: %s, Bits: %d, InstVersion: %u", e->name ? e->name : "",
-               e->install_file ? e->install_file : "", e->signature_file ? e->signature_file : "",
-               static_cast<int>(e->flags), e->installed_version);
+    RVShown name, file, sig;
+    UpdMessage(0, "\t%s - File: %s, Sig: %s, Bits: %d, InstVersion: %u", RVShowText(&name, e->name),
+               RVShowText(&file, e->install_file), RVShowText(&sig, e->signature_file), static_cast<int>(e->flags),
+               e->installed_version);
   }
   UpdMessage(0, "WorkList End");
 }

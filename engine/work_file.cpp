@@ -213,6 +213,29 @@ const PlatSecurityDescriptor* UpdRequestEventDescriptor() {
   return built ? &desc : nullptr;
 }
 
+int UpdWorkFilePackages(std::vector<std::string>* names) {
+  FILE* f = PlatFileOpen(UpdWorkFilePath(), "r");
+  if (!f) {
+    uint32_t err = PlatGetLastError();
+    return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? 0 : -1;
+  }
+  char line[kLinePieceMax + 1];
+  while (ReadPiece(f, line)) {
+    // Every InstallFile of a line counts, even of a line the reader would
+    // refuse: keeping a package too many loses nothing.
+    char* tokens[kLineTokensMax + 1];
+    int count = RVTokenize(line, tokens, kLineTokensMax + 1, ",=");
+    for (int i = 0; i + 1 < count; i += 2) {
+      char local[kUpdNameSize];
+      if (UpdStmtKeyIs(tokens[i], "InstallFile") && UpdLocalFileName(tokens[i + 1], local) == 0)
+        names->push_back(local);
+    }
+  }
+  bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  return failed ? -1 : 0;
+}
+
 int UpdSaveWorkFile() {
   WorkMutexHold hold;
   if (!hold.held) return -1;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Set when the work file holds at least one entry still to be installed.
 extern int g_upd_work_pending;
@@ -40,3 +41,9 @@ int UpdReadWorkFile();
 // when none is left. 0, or -1 when a package cannot be opened or the file
 // cannot be written (the file then stays deleted).
 int UpdSaveWorkFile();
+
+// The package file names (the last part of each InstallFile) that the work
+// file names, read without changing the file, appended to *names. 0, also
+// when there is no work file; -1 when the file exists but cannot be read
+// to its end (then no package is known to be free of pending work).
+int UpdWorkFilePackages(std::vector<std::string>* names);

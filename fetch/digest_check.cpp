@@ -9,6 +9,7 @@
 #include "fetch/digest_statement.h"
 #include "fetch/fetch_file.h"
 #include "platform/file.h"
+#include "runtime/log_text.h"
 #include "runtime/message.h"
 
 namespace {
@@ -41,20 +42,24 @@ int DigestText(const char* file, int type, char text[kDigestTextSize]) {
 int UpdMessageDigest(const char* value) {
   UpdDigestChoice choice;
   UpdParseDigestStatement(value, &choice);
-  if (!choice.missing_key.empty()) UpdMessage(8, "Missing arg for MessageDigest option: %s", choice.missing_key.c_str());
+  RVShown shown;
+  if (!choice.missing_key.empty())
+    UpdMessage(8, "Missing arg for MessageDigest option: %s", RVShowText(&shown, choice.missing_key.c_str()));
   if (choice.type != 0 && !choice.file_name.empty())
     return UpdVerifyDigest(choice.file_name.c_str(), choice.type) < 0 ? -1 : 0;
   const char* script = g_upd_config && g_upd_config->script ? g_upd_config->script : "";
-  UpdMessage(9, "No Message Digest Specified in: %s", script);
+  UpdMessage(9, "No Message Digest Specified in: %s", RVShowText(&shown, script));
   return -1;
 }
 
 int UpdVerifyDigest(const char* digest_file, int digest_type) {
+  RVShown shown;
+  RVShowText(&shown, digest_file);
   if (UpdFetchFile(digest_file, kUpdDigestFile) != 0) {
-    UpdMessage(8, "Failed to fetch Message Digest File: %s", digest_file);
+    UpdMessage(8, "Failed to fetch Message Digest File: %s", shown.text);
     return -1;
   }
-  UpdMessage(3, "Successfully fetched MessageDigest File: %s", digest_file);
+  UpdMessage(3, "Successfully fetched MessageDigest File: %s", shown.text);
 
   char computed[kDigestTextSize] = {};
   if (DigestText(kUpdScriptFile, digest_type, computed) <= 0) {
@@ -70,8 +75,7 @@ int UpdVerifyDigest(const char* digest_file, int digest_type) {
   char line[kDigestLineSize] = {};
   if (!std::fgets(line, sizeof line, f)) line[0] = '\0';
   std::fclose(f);
-  // Only the encoding's length counts; a line break never belongs to it
-  // (and would tear the log line when the line is shorter).
+  // Only the encoding's length counts; a line break never belongs to it.
   line[std::strcspn(line, "\r\n")] = '\0';
   size_t want = std::strlen(computed);
   if (std::strlen(line) > want) line[want] = '\0';
@@ -80,6 +84,6 @@ int UpdVerifyDigest(const char* digest_file, int digest_type) {
     UpdMessage(3, "Message Digest Verify on Script File - OK");
     return 0;
   }
-  UpdMessage(9, "Message Digest Verify - Failed, Calc: %s, Found: %s", computed, line);
+  UpdMessage(9, "Message Digest Verify - Failed, Calc: %s, Found: %s", computed, RVShowText(&shown, line));
   return -1;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "connection/connect.h"
+#include "crypto/wipe.h"
 #include "engine/config.h"
 #include "fetch/http_local_file.h"
 #include "fetch/http_request.h"
@@ -11,6 +12,7 @@
 #include "fetch/server_address.h"
 #include "fetch/stall_limit.h"
 #include "platform/socket.h"
+#include "runtime/log_text.h"
 #include "runtime/message.h"
 
 namespace {
@@ -20,8 +22,10 @@ constexpr int kHttpPort = 80;         // port when Server names none
 constexpr size_t kRequestSize = 4096; // the request text buffer
 constexpr size_t kEncodedSize = 4096; // the encoded credentials buffer
 
-// The request text of the fetch in progress.
+// The request text of the fetch in progress, and the same with the
+// credentials masked for the messages.
 char g_http_request[kRequestSize];
+char g_http_request_shown[kRequestSize];
 
 // Sends the whole request. 0, or -1 logged.
 int SendRequest(PlatSocket s, const char* request, int len) {
@@ -75,29 +79,33 @@ int HttpGet(const char* target, const char* local_path) {
   UpdLocalFile file;
   if (UpdLocalFileCreate(&file, local_path) != 0) return -1;
 
+  RVShown shown_server;
+  RVShowText(&shown_server, server);
   UpdServerAddress address;
   if (UpdParseServer(server, kHttpPort, &address) != 0) {
-    UpdMessage(9, "%s Error - Invalid Server: %s", kWho, server);
+    UpdMessage(9, "%s Error - Invalid Server: %s", kWho, shown_server.text);
     UpdLocalFileDiscard(&file);
     return -1;
   }
   // The request is complete and within its limits before anything is sent.
   const UpdHttpLimits limits = {kWho, kRequestSize, kEncodedSize};
-  if (UpdHttpComposeRequest(target, server, user, password, &limits, g_http_request) != 0) {
+  if (UpdHttpComposeRequest(target, server, user, password, &limits, g_http_request, g_http_request_shown) != 0) {
     UpdLocalFileDiscard(&file);
     return -1;
   }
 
   PlatSocket s = RVConnectTcp(address.host, address.port);
   if (s == PLAT_INVALID_SOCKET) {
-    UpdMessage(9, "Failed to connect to: %s", server);
+    UpdMessage(9, "Failed to connect to: %s", shown_server.text);
+    RVCryptoWipe(g_http_request, sizeof g_http_request);
     UpdLocalFileDiscard(&file);
     return -1;
   }
-  UpdMessage(0, "Connected to: %s", server);
-  UpdMessage(0, "http query: %s", g_http_request);
+  UpdMessage(0, "Connected to: %s", shown_server.text);
+  UpdMessage(0, "http query: %s", g_http_request_shown);
 
   int result = SendRequest(s, g_http_request, static_cast<int>(std::strlen(g_http_request)));
+  RVCryptoWipe(g_http_request, sizeof g_http_request);
   if (result == 0) result = ReceiveResponse(s, &file);
   PlatSockClose(s);
   if (result == 0) return UpdLocalFileFinish(&file);

@@ -8,6 +8,7 @@
 #include "crypto/crypto_runtime.h"
 #include "crypto/scramble.h"
 #include "crypto/wipe.h"
+#include "runtime/log_text.h"
 #include "runtime/message.h"
 
 namespace {
@@ -63,21 +64,45 @@ int EncodeCredentials(const char* user, const char* stored_password, const UpdHt
   return result;
 }
 
+// The request target as it goes out: a blank as "%20". -1 with a message
+// when it holds a control character, which would end the request line.
+int RequestTarget(const char* target, const UpdHttpLimits* limits, std::string* out) {
+  for (const char* p = target; *p; ++p) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c < 0x20 || c == 0x7f) {
+      RVShown shown;
+      UpdMessage(9, "%s Error - Control Character in Request Target: %s", limits->who, RVShowText(&shown, target));
+      return -1;
+    }
+    if (c == ' ') *out += "%20";
+    else *out += static_cast<char>(c);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int UpdHttpComposeRequest(const char* target, const char* server, const char* user, const char* stored_password,
-                          const UpdHttpLimits* limits, char* out) {
+                          const UpdHttpLimits* limits, char* out, char* shown) {
   out[0] = '\0';
-  std::string request = std::string("GET ") + target + " HTTP/1.0\r\nHost: " + server + "\r\n";
+  shown[0] = '\0';
+  std::string path;
+  if (RequestTarget(target, limits, &path) != 0) return -1;
+  std::string head = "GET " + path + " HTTP/1.0\r\nHost: " + server + "\r\n";
+  const std::string tail = "User-Agent: TQUpdate - " UPD_HTTP_AGENT_VERSION "\r\n\r\n";
+  std::string request = head;
+  std::string masked = head;
   if (user && *user && stored_password) {
     std::string encoded(limits->encoded_size, '\0');
     if (EncodeCredentials(user, stored_password, limits, encoded.data()) != 0) return -1;
     request += "Authorization: Basic ";
     request += encoded.c_str();
     request += "\r\n";
+    masked += "Authorization: Basic " UPD_HTTP_MASK "\r\n";
     RVCryptoWipe(encoded.data(), encoded.size());
   }
-  request += "User-Agent: TQUpdate - " UPD_HTTP_AGENT_VERSION "\r\n\r\n";
+  request += tail;
+  masked += tail;
   if (request.size() + 1 > limits->request_size) {
     UpdMessage(9, "%s Error - Request Too Long: %d characters, at most %d", limits->who, static_cast<int>(request.size()),
                static_cast<int>(limits->request_size - 1));
@@ -86,5 +111,7 @@ int UpdHttpComposeRequest(const char* target, const char* server, const char* us
   }
   std::memcpy(out, request.data(), request.size() + 1);
   RVCryptoWipe(request.data(), request.size());
+  // The masked text is never longer than the request.
+  std::snprintf(shown, limits->request_size, "%s", masked.c_str());
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "runtime/log_text.h"
 #include "runtime/message.h"
 
 char g_upd_recv_block[kUpdRecvBlockSize];
@@ -64,13 +65,6 @@ int64_t ContentLength(std::string_view header) {
   return -1;
 }
 
-// The first 512 characters of the response, as text.
-void ShowText(const char* block, int len, char out[kUpdHttpShowMax + 1]) {
-  size_t n = static_cast<size_t>(len < kUpdHttpShowMax ? len : kUpdHttpShowMax);
-  std::memcpy(out, block, n);
-  out[n] = '\0';
-}
-
 }  // namespace
 
 UpdHttpHeadKind UpdHttpParseHead(const char* block, int len, UpdHttpHead* head) {
@@ -100,8 +94,10 @@ int UpdHttpResponseBlock(UpdHttpResponse* r, const char* block, int len) {
     UpdHttpHead head;
     UpdHttpHeadKind kind = UpdHttpParseHead(block, len, &head);
     if (kind != UPD_HTTP_HEAD_OK) {
-      char shown[kUpdHttpShowMax + 1];
-      ShowText(block, len, shown);
+      // The first 512 bytes of what came, escaped: the peer's text never
+      // makes a log line of its own.
+      char shown[RVEscapedSize(kUpdHttpShowMax)];
+      RVEscapeText(block, static_cast<size_t>(len), kUpdHttpShowMax, shown, sizeof shown);
       if (kind == UPD_HTTP_HEAD_NOT_200)
         UpdMessage(9, "%s Error: %s", r->who, shown);
       else

@@ -12,7 +12,7 @@ constexpr int kUpdRecvBlockSize = 8192;
 // The one receive block of both clients (fetches never overlap).
 extern char g_upd_recv_block[kUpdRecvBlockSize];
 
-// Characters of the response shown in the header messages.
+// Characters of the response shown (escaped) in the header messages.
 constexpr int kUpdHttpShowMax = 512;
 
 // What the first block of a response says.
@@ -46,8 +46,8 @@ struct UpdHttpResponse {
 void UpdHttpResponseStart(UpdHttpResponse* r, UpdLocalFile* file, const char* who);
 
 // Takes one filled block of `len` bytes (more than 0): the first carries the
-// header ("%s Error: %s" or "%s Error - Invalid Hdr: %s" when it is not
-// acceptable), the body bytes are written to the file. 0, or -1 logged.
+// header ("%s Error: %s" or "%s Error - Invalid Hdr: %s" with the first
+// 512 bytes escaped when it is not acceptable), the body bytes are written to the file. 0, or -1 logged.
 int UpdHttpResponseBlock(UpdHttpResponse* r, const char* block, int len);
 
 // Ends a response whose connection closed: fails (logged) when the header

@@ -11,6 +11,7 @@
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 
+#include "crypto/wipe.h"
 #include "engine/config.h"
 #include "fetch/http_local_file.h"
 #include "fetch/http_request.h"
@@ -20,6 +21,7 @@
 #include "platform/file.h"
 #include "platform/socket.h"
 #include "platform/system.h"
+#include "runtime/log_text.h"
 #include "runtime/message.h"
 
 namespace {
@@ -31,9 +33,11 @@ constexpr size_t kRequestSize = 1024; // the request text buffer
 constexpr size_t kEncodedSize = 512;  // the encoded credentials buffer
 constexpr size_t kSeedSize = 12;      // seed bytes read from the system
 
-// The connect text and request text of the fetch in progress.
+// The connect text and request text of the fetch in progress, and the
+// request with the credentials masked for the messages.
 char g_https_connect[kConnectSize];
 char g_https_request[kRequestSize];
+char g_https_request_shown[kRequestSize];
 
 // Seeds OpenSSL's generator with 12 bytes of the system's random source,
 // or with the current time when that cannot be read.
@@ -183,14 +187,18 @@ int HttpsGet(const char* target, const char* local_path) {
   int result = -1;
   UpdServerAddress address;
   const UpdHttpLimits limits = {kWho, kRequestSize, kEncodedSize};
+  RVShown shown_server;
+  RVShowText(&shown_server, server);
   if (UpdParseServer(server, kHttpsPort, &address) != 0) {
-    UpdMessage(9, "%s Error - Invalid Server: %s", kWho, server);
-  } else if (UpdHttpComposeRequest(target, server, user, password, &limits, g_https_request) != 0) {
+    UpdMessage(9, "%s Error - Invalid Server: %s", kWho, shown_server.text);
+  } else if (UpdHttpComposeRequest(target, server, user, password, &limits, g_https_request, g_https_request_shown) !=
+             0) {
     // logged
   } else {
     bool v6 = std::strchr(address.host, ':') != nullptr;
     std::snprintf(g_https_connect, sizeof g_https_connect, v6 ? "[%s]:%d" : "%s:%d", address.host, address.port);
-    UpdMessage(9, "Getting New Connection To: %s...", g_https_connect);
+    RVShown shown_connect;
+    UpdMessage(9, "Getting New Connection To: %s...", RVShowText(&shown_connect, g_https_connect));
     bio = BIO_new_connect(g_https_connect);
     if (!bio) {
       UpdMessage(9, "\tFailed");
@@ -209,14 +217,15 @@ int HttpsGet(const char* target, const char* local_path) {
           UpdMessage(9, "\tFailed");
         } else {
           UpdMessage(9, "\tSuccess");
-          UpdMessage(0, "Connected to: %s", server);
-          UpdMessage(0, "http query: %s", g_https_request);
+          UpdMessage(0, "Connected to: %s", shown_server.text);
+          UpdMessage(0, "http query: %s", g_https_request_shown);
           if (WriteRequest(ssl, g_https_request) == 0) result = ReceiveResponse(ssl, &file);
         }
       }
     }
   }
 
+  RVCryptoWipe(g_https_request, sizeof g_https_request);
   if (ssl) SSL_free(ssl);
   if (bio) BIO_free(bio);
   SSL_CTX_free(ctx);

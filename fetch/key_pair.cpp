@@ -1,11 +1,15 @@
-// RSA key pair generation over OpenSSL.
+// RSA key pair generation and the public half of a private key, over
+// OpenSSL.
 #include "fetch/key_pair.h"
 
+#include <cstdio>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
+
+#include "platform/file.h"
 
 namespace {
 
@@ -55,4 +59,43 @@ int UpdGenerateKeyPair(int bits, std::string* private_pem, std::string* public_p
   BIO_free(pub);
   EVP_PKEY_free(pkey);
   return result;
+}
+
+int UpdPublicKeyOfPrivateFile(const char* path, std::string* public_pem, std::string* error) {
+  FILE* f = PlatFileOpen(path, "rb");
+  if (!f) {
+    *error = std::string("cannot read ") + path;
+    return -1;
+  }
+  EVP_PKEY* pkey = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
+  std::fclose(f);
+  if (!pkey) {
+    *error = OpenSslError("reading the private key failed");
+    return -1;
+  }
+  BIO* pub = BIO_new(BIO_s_mem());
+  int result = -1;
+  if (!pub) {
+    *error = OpenSslError("out of memory");
+  } else if (PEM_write_bio_PUBKEY(pub, pkey) != 1) {
+    *error = OpenSslError("writing the public key failed");
+  } else {
+    *public_pem = BioText(pub);
+    result = 0;
+  }
+  BIO_free(pub);
+  EVP_PKEY_free(pkey);
+  return result;
+}
+
+int UpdSamePem(const std::string& a, const std::string& b) {
+  auto bare = [](const std::string& s) {
+    std::string t;
+    for (char c : s)
+      if (c != '\r') t += c;
+    size_t first = t.find_first_not_of(" \t\n");
+    size_t last = t.find_last_not_of(" \t\n");
+    return first == std::string::npos ? std::string() : t.substr(first, last - first + 1);
+  };
+  return bare(a) == bare(b) ? 1 : 0;
 }

@@ -14,3 +14,11 @@ constexpr int kUpdKeyBitsMax = 4096;
 // PRIVATE KEY"), the public key as SubjectPublicKeyInfo PEM ("BEGIN PUBLIC
 // KEY"). 0, or -1 with a reason in *error.
 int UpdGenerateKeyPair(int bits, std::string* private_pem, std::string* public_pem, std::string* error);
+
+// The public half (SubjectPublicKeyInfo PEM) of the unencrypted private key
+// in the PEM file `path`. 0, or -1 with a reason in *error.
+int UpdPublicKeyOfPrivateFile(const char* path, std::string* public_pem, std::string* error);
+
+// 1 when two PEM texts hold the same text, apart from CR and the blanks and
+// line breaks around it; else 0.
+int UpdSamePem(const std::string& a, const std::string& b);

@@ -11,6 +11,7 @@
 #include "fetch/signing_key.h"
 #include "platform/file.h"
 #include "runtime/alloc.h"
+#include "runtime/log_text.h"
 #include "runtime/message.h"
 
 namespace {
@@ -62,9 +63,6 @@ int ReadSignatureLine(char line[kSigLineSize]) {
   return 0;
 }
 
-// The text itself, or "" for none.
-const char* Or(const char* text) { return text ? text : ""; }
-
 // Replaces the entry's local_file with a copy of `name`.
 void SetLocalFile(UpdEntry* entry, const char* name) {
   RVFree(entry->local_file);
@@ -92,7 +90,8 @@ int UpdVerifySignature(const char* local_file) {
     digest_len = lib->digest_file(local_file, digest, RV_DIGEST_SHA1);
   }
   if (digest_len <= 0) {
-    UpdMessage(9, "Error Calculating Message Digest on file: %s", local_file);
+    RVShown shown;
+    UpdMessage(9, "Error Calculating Message Digest on file: %s", RVShowText(&shown, local_file));
     return -1;
   }
 
@@ -135,36 +134,39 @@ int UpdDownloadFiles() {
   UpdMessage(3, "Downloading/Verifying Install Files - Start");
   for (UpdEntry* e = g_upd_config ? g_upd_config->work_list : nullptr; e; e = e->next) {
     char local[kUpdNameSize];
+    RVShown file, sig, shown;
+    RVShowText(&file, e->install_file);
+    RVShowText(&sig, e->signature_file);
     if (UpdLocalFileName(e->install_file, local) != 0) {
-      UpdMessage(9, "Install file name has no file name part to store it under: %s",
-                 Or(e->install_file));
+      UpdMessage(9, "Install file name has no file name part to store it under: %s", file.text);
       return -1;
     }
+    RVShowText(&shown, local);
     SetLocalFile(e, local);
 
     if (Readable(local)) {
       if (UpdFetchFile(e->signature_file, kUpdSignatureFile) != 0) return -1;
       if (UpdVerifySignature(local) == 0) {
-        UpdMessage(3, "File: %s exists and signature OK", local);
-        UpdMessage(7, "Verified: %s - OK", local);
+        UpdMessage(3, "File: %s exists and signature OK", shown.text);
+        UpdMessage(7, "Verified: %s - OK", shown.text);
         continue;
       }
     }
 
-    UpdMessage(3, "Downloading Files: %s and %s", Or(e->install_file), Or(e->signature_file));
+    UpdMessage(3, "Downloading Files: %s and %s", file.text, sig.text);
     if (UpdFetchFile(e->install_file, local) != 0) return -1;
     if (UpdFetchFile(e->signature_file, kUpdSignatureFile) != 0) return -1;
     UpdMessage(3, "Downloading OK");
     UpdMessage(0, "Verifying Signature");
     if (UpdVerifySignature(local) != 0) {
-      UpdMessage(9, "Signature Verify Failed on: %s", local);
+      UpdMessage(9, "Signature Verify Failed on: %s", shown.text);
       // A file that failed its check must not stay where a pending entry of
       // the work file would install it from.
       PlatDeleteFile(local);
       return -1;
     }
-    UpdMessage(3, "Signature Verify OK on: %s", local);
-    UpdMessage(7, "Downloaded and Verified: %s - OK", local);
+    UpdMessage(3, "Signature Verify OK on: %s", shown.text);
+    UpdMessage(7, "Downloaded and Verified: %s - OK", shown.text);
   }
   UpdMessage(3, "Downloading/Verifying Install Files - End");
   return 0;

@@ -9,3 +9,11 @@ const char* UpdSigningPublicKey();
 // 1 when the compiled-in key is the development key of the source tree,
 // whose private half is public.
 int UpdSigningKeyIsDevelopment();
+
+// PEM text of the development public key of the source tree (compiled in
+// or not), without a final line break.
+const char* UpdDevelopmentPublicKey();
+
+// The warning a build with the development key gives at every start and in
+// its help text.
+extern const char kUpdDevelopmentKeyWarning[];

@@ -7,6 +7,10 @@
 //   tqupdpub digest [--type sha1|sha256|sha512|md5|ripemd160] SCRIPT
 //
 // Exit codes: 0 success; 1 failure (a message on standard error); 2 usage.
+//
+// The command needs nothing but the crypto library: it looks for no
+// installation, makes no directory, named object, log or message file, and
+// runs as any user.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,8 +20,9 @@
 #include "crypto/crypto_runtime.h"
 #include "fetch/digest_statement.h"
 #include "fetch/key_pair.h"
+#include "fetch/signing_key.h"
 #include "platform/file.h"
-#include "runtime/env.h"
+#include "runtime/report.h"
 
 namespace {
 
@@ -43,7 +48,8 @@ const char kUsage[] =
     "        (BEGIN PUBLIC KEY) that a build compiles in. Existing files are\n"
     "        never overwritten.\n"
     "sign    prints the sig.txt line of PACKAGE: the Base64 RSA signature\n"
-    "        (PKCS #1 v1.5, SHA-1) of the package's SHA-1 digest.\n"
+    "        (PKCS #1 v1.5, SHA-1) of the package's SHA-1 digest; warns when\n"
+    "        the key is the development key of the source tree.\n"
     "digest  prints the md.txt line of SCRIPT: the Base64 digest of the file\n"
     "        (default sha256), to publish with \"MessageDigest\n"
     "        Filename=md.txt,Type=sha256\" in the script.\n"
@@ -65,11 +71,26 @@ int Fail(const std::string& message) {
   return 1;
 }
 
-// The crypto library record, bound in-process on first use; null when it
-// cannot be bound.
+// A report of the runtime, on standard error.
+void ReportToStderr(const char* text) { std::fprintf(stderr, "tqupdpub: %s\n", text); }
+
+// The crypto library record, bound in-process on first use without the
+// runtime settings; null when it cannot be bound.
 RVCryptoLib* Lib() {
-  if (RVCryptoInitLib() != 0) return nullptr;
+  if (RVCryptoInitLibBare() != 0) return nullptr;
   return RVCryptoGetLib();
+}
+
+// Warns on standard error when the private key in `key_file` is the
+// development key, whose private half is public.
+void WarnIfDevelopmentKey(const std::string& key_file) {
+  std::string public_pem, error;
+  if (UpdPublicKeyOfPrivateFile(key_file.c_str(), &public_pem, &error) != 0) return;  // reported when signing
+  if (!UpdSamePem(public_pem, UpdDevelopmentPublicKey())) return;
+  std::fprintf(stderr,
+               "tqupdpub: warning: %s is the development private key of the source tree; it is public, so its "
+               "signatures prove nothing and only builds with the development key accept them\n",
+               key_file.c_str());
 }
 
 // Digest of `file` of digest type `type` into `digest` (*digest_len bytes)
@@ -156,6 +177,7 @@ int Sign(const std::vector<std::string>& args) {
     key = lib->private_key_read_file(key_file.c_str(), nullptr, RV_CRYPTO_RSA);
   }
   if (!key) return Fail("cannot read an unencrypted RSA private key from " + key_file);
+  WarnIfDevelopmentKey(key_file);
   std::vector<unsigned char> sig(kSigRoom);
   int sig_len;
   {
@@ -206,8 +228,9 @@ int Digest(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  RVSetProgramKind(RV_PROGRAM_SERVICE);
-  RVInit(argv[0]);
+  // Whatever the runtime reports goes to standard error, never to a log.
+  const RVReportHooks hooks = {ReportToStderr, ReportToStderr, ReportToStderr};
+  RVSetReportHooks(&hooks);
   if (argc < 2) return Usage("no command");
   std::string command = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);

@@ -94,8 +94,10 @@ int PlatWriteFileAtomic(const char* path, const std::string& data, uint32_t mode
 
 // Makes a path the process keeps as its own safe to use: a directory or
 // file that belongs to the process's user loses write access for group and
-// others (the old mode in *old_mode, else 0 there); a symbolic link, or a
-// path owned by another user (its user id in *owner), is refused with 5.
+// others (the old mode in *old_mode, else 0 there); a path owned by another
+// user (its user id in *owner), or a symbolic link another user made, is
+// refused with 5 (a link of the user's own or the administrator's stands
+// for its target).
 // A missing path is 0 with *old_mode 0. `is_dir` says what it must be.
 int PlatSecureOwnPath(const char* path, int is_dir, uint32_t* old_mode, uint32_t* owner);
 

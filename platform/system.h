@@ -27,6 +27,13 @@ uint32_t PlatSetUmask(uint32_t mask);
 // Copies the name of the user the process runs as into `out`; -1 if unknown.
 int PlatUserName(char* out, size_t size);
 
+// The user id the process acts as.
+uint32_t PlatEffectiveUserId();
+
+// Copies the name of the user with id `uid` into `out` (its number when the
+// user has no name).
+void PlatUserNameOf(uint32_t uid, char* out, size_t size);
+
 // Copies the host's name into `out`; -1 if unknown.
 int PlatComputerName(char* out, size_t size);
 

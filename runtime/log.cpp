@@ -77,10 +77,12 @@ FILE* OpenLog(RVLog* log) {
 
 // Rotates the log (step 5.2 of RVLogWrite): older generations move up, the
 // file is copied to generation 1, reopened and emptied in place with a new
-// creation time. When the copy fails the file keeps its content (nothing is
-// discarded that was not saved); when reopening or emptying fails the fresh
-// copy is removed again, so no line is held twice. -1 when the log could not
-// be reopened (the descriptor is then disabled).
+// creation time. When a generation cannot be moved up the rotation stops
+// there, and when the copy fails the file keeps its content (nothing is
+// discarded that was not saved); either failure is recorded in
+// rotation_failed. When reopening or emptying fails the fresh copy is
+// removed again, so no line is held twice. -1 when the log could not be
+// reopened (the descriptor is then disabled).
 int Rotate(RVLog* log, int64_t now, const PlatFileInfo& info) {
   if (log->stream) {
     std::fclose(log->stream);
@@ -88,22 +90,29 @@ int Rotate(RVLog* log, int64_t now, const PlatFileInfo& info) {
   }
   char from[kGenNameSize];
   char to[kGenNameSize];
-  for (int64_t n = static_cast<int64_t>(log->keep_count) - 1; n >= 1; --n) {
+  bool moved = true;
+  for (int64_t n = static_cast<int64_t>(log->keep_count) - 1; n >= 1 && moved; --n) {
     GenerationName(to, log, n + 1);
     GenerationName(from, log, n);
     PlatDeleteFile(to);
-    if (PlatMoveFile(from, to) != 0 && PlatGetLastError() != ERROR_FILE_NOT_FOUND)
+    if (PlatMoveFile(from, to) != 0 && PlatGetLastError() != ERROR_FILE_NOT_FOUND) {
       RVPrintError("RVLogWrite() - Error: %d renaming %s to %s", static_cast<int>(PlatGetLastError()), from, to);
+      moved = false;
+    }
   }
   char first[kGenNameSize];
   GenerationName(first, log, 1);
-  PlatDeleteFile(first);
-  bool copied = true;
-  if (PlatCopyFile(log->file_name, first, 0) != 0) {
-    int err = errno;
-    copied = false;
-    RVPrintError("RVLogWrite() - Error: %d renaming %s to %s", err, log->file_name, first);
+  bool copied = false;
+  if (moved) {
+    // The copy replaces generation 1 only once it is complete: a failed
+    // copy leaves the old one in place.
+    copied = PlatCopyFile(log->file_name, first, 0) == 0;
+    if (!copied) {
+      int err = errno;
+      RVPrintError("RVLogWrite() - Error: %d renaming %s to %s", err, log->file_name, first);
+    }
   }
+  log->rotation_failed = copied ? 0 : now;
   log->stream = OpenLog(log);
   if (!log->stream) {
     if (copied) PlatDeleteFile(first);
@@ -150,11 +159,13 @@ void RVLogWrite(RVLog* log, const char* format, ...) {
   RVMutexLock(mutex);
   int64_t now = Now();
 
-  bool test = (log->flags & RV_LOG_ROTATION_DUE) != 0;
-  if (!test) {
-    int64_t interval = log->check_interval;
-    test = interval == 0 || log->last_write / interval < now / interval;
-  }
+  // The rotation test runs on the first write of each check interval, and
+  // on any write once rotation is due, unless a rotation failed in this
+  // interval already: that one is tried again in the next interval.
+  int64_t interval = log->check_interval;
+  bool new_interval = interval == 0 || log->last_write / interval < now / interval;
+  bool failed_here = interval != 0 && log->rotation_failed != 0 && log->rotation_failed / interval == now / interval;
+  bool test = new_interval || ((log->flags & RV_LOG_ROTATION_DUE) != 0 && !failed_here);
   bool reused = log->stream != nullptr;  // kept open since an earlier write
   if (test) {
     log->flags &= ~RV_LOG_ROTATION_DUE;

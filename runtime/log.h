@@ -30,6 +30,8 @@ struct RVLog {
   RVMutex* mutex;          // serialises writers; null = the runtime's global mutex
   FILE* stream;            // the open log stream, or null
   uint32_t mode;           // permission mode applied after each open; 0 = none
+  int64_t rotation_failed; // when a rotation last failed to write a generation (0 = never since
+                           // the last success); not tried again before the next check interval
 };
 
 // Appends one line "%04d/%02d/%02d %02d:%02d:%02d - %d - %s - %s\n" with the
@@ -38,7 +40,11 @@ struct RVLog {
 // held twice: a failed copy to generation 1 leaves the file's content in
 // place (it is not emptied); a copy whose file cannot be reopened or emptied
 // is removed again; a line whose write fails is cut back out of the file and
-// reported ("RVLogWrite() - Error: %d writing %s").
+// reported ("RVLogWrite() - Error: %d writing %s"). A generation that cannot
+// be moved up stops the rotation there (no older generation is dropped for
+// it, the file keeps its content); a rotation that failed so is tried again,
+// and reported again, only in the next check interval (check_interval 0:
+// on every write).
 void RVLogWrite(RVLog* log, const char* format, ...) RV_PRINTF(2, 3);
 
 // Sets up the update service's log descriptor for `file_name` (directory

@@ -1,6 +1,7 @@
 // RVPrintInfo / RVPrintError: the runtime's own output.
 #include "runtime/print.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,15 @@ namespace {
 
 char g_client_kind[64] = "None";
 RVMessageBoxHook g_message_box = nullptr;
+std::atomic<RVPrintHook> g_print_hook{nullptr};
+
+// Hands the printed text to the print hook, without its final line feed.
+void ToHook(bool error, char* text, size_t len) {
+  RVPrintHook hook = g_print_hook.load();
+  if (!hook) return;
+  if (len > 0 && text[len - 1] == '\n') text[len - 1] = '\0';
+  hook(error ? 1 : 0, text);
+}
 
 bool IsGuiClient() {
   return strcasecmp(g_client_kind, "WIN32-GUI") == 0 || strcasecmp(g_client_kind, "WIN64-GUI") == 0;
@@ -26,12 +36,14 @@ void Print(bool error, const char* format, va_list ap) {
     if (len > 0 && text[len - 1] == '\n') text[len - 1] = '\0';
     if (error) PlatBeep();
     g_message_box(error ? "Error" : "Info", text);
+    ToHook(error, text, std::strlen(text));
     return;
   }
   FILE* out = error ? (stderr ? stderr : stdout) : stdout;
   std::fputs(text, out);
   if (len == 0 || text[len - 1] != '\n') std::fputc('\n', out);
   std::fflush(out);
+  ToHook(error, text, len);
 }
 
 }  // namespace
@@ -57,3 +69,5 @@ void RVSetClientKind(const char* kind) {
 }
 
 void RVSetMessageBoxHook(RVMessageBoxHook hook) { g_message_box = hook; }
+
+void RVSetPrintHook(RVPrintHook hook) { g_print_hook.store(hook); }

@@ -22,3 +22,11 @@ typedef void (*RVMessageBoxHook)(const char* caption, const char* text);
 
 // Installs the message box hook (null: message boxes fall back to the console).
 void RVSetMessageBoxHook(RVMessageBoxHook hook);
+
+// Receives every text RVPrintInfo (error 0) and RVPrintError (error 1)
+// print, without a final line feed, after the console or message box has
+// it; installed by a program whose console nobody reads (the service).
+typedef void (*RVPrintHook)(int error, const char* text);
+
+// Installs the print hook (null: none). Safe while other threads print.
+void RVSetPrintHook(RVPrintHook hook);

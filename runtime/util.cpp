@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/event.h"
 #include "runtime/env.h"
 #include "runtime/print.h"
 #include "runtime/report.h"
@@ -182,13 +183,22 @@ int RVMakeDirs(const char* path) {
     slash = prefix.find_last_of('/');
   }
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (PlatMakeDir(it->c_str(), 0777) != 0 && PlatGetLastError() != ERROR_ALREADY_EXISTS) {
+    if (PlatMakeDir(it->c_str(), 0755) != 0 && PlatGetLastError() != ERROR_ALREADY_EXISTS) {
       RVPrintError("Cannot Create Directory: %s - errno: %d, GetLastError: %d", it->c_str(), errno,
                    static_cast<int>(PlatGetLastError()));
       return -1;
     }
   }
   return 0;
+}
+
+uint32_t RVWaitMs(int64_t seconds, uint32_t second_ms) {
+  constexpr uint64_t kLongest = PLAT_INFINITE - 1;
+  if (seconds <= 0 || second_ms == 0) return 0;
+  // Both factors are below 2^32 once capped, so the product fits 64 bits.
+  uint64_t s = static_cast<uint64_t>(seconds) > kLongest ? kLongest : static_cast<uint64_t>(seconds);
+  uint64_t ms = s * second_ms;
+  return static_cast<uint32_t>(ms > kLongest ? kLongest : ms);
 }
 
 int RVTokenize(char* text, char** tokens, int size, const char* separators) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/file.h"
 #include "platform/security.h"
@@ -21,6 +22,12 @@ const char* RVOsNameFor(const PlatOsFacts* facts);
 // The operating-system name of this host, computed once; warns once when
 // it is unknown.
 const char* RVOsName();
+
+// The milliseconds of a wait of `seconds` at `second_ms` milliseconds a
+// second, multiplied in 64 bits: 0 for no seconds or fewer, and at most
+// PLAT_INFINITE - 1, the longest wait with a limit (PLAT_INFINITE itself
+// means none); pure.
+uint32_t RVWaitMs(int64_t seconds, uint32_t second_ms);
 
 // Creates every missing directory leading to the last component of `path`
 // (which itself is never created). 0, or -1 after reporting.

@@ -7,6 +7,8 @@
 #include <initializer_list>
 #include <strings.h>
 
+#include "fetch/signing_key.h"
+#include "runtime/message.h"
 #include "runtime/print.h"
 #include "service/identity.h"
 
@@ -79,4 +81,9 @@ void UpdPrintUsage(const char* program) {
   for (const char* line :
        {"-v - Verbose Level - 0 - 9", "--help - Help", "--fg - run in foreground", "-T - Test Connection"})
     RVPrintInfo("\t\t%s", line);
+  if (UpdSigningKeyIsDevelopment()) RVPrintInfo("%s", kUpdDevelopmentKeyWarning);
+}
+
+void UpdLogDevelopmentKeyWarning() {
+  if (UpdSigningKeyIsDevelopment()) UpdMessage(9, "%s", kUpdDevelopmentKeyWarning);
 }

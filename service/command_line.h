@@ -21,5 +21,10 @@ extern UpdOptions g_upd_options;
 // Parsing stops at --help. Returns the new argument count.
 int UpdParseCommandLine(int argc, char** argv, const char* program, UpdOptions* options);
 
-// Prints the usage text through RVPrintInfo.
+// Prints the usage text through RVPrintInfo, with the development key's
+// warning when that key is compiled in.
 void UpdPrintUsage(const char* program);
+
+// Logs the development key's warning at level 9 (shown at every LogLevel)
+// when that key is compiled in; the worker calls it at every start.
+void UpdLogDevelopmentKeyWarning();

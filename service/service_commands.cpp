@@ -2,10 +2,13 @@
 #include "service/service_commands.h"
 
 #include <cstdio>
+#include <string>
 #include <strings.h>
 
 #include "platform/error.h"
+#include "platform/security.h"
 #include "platform/service_manager.h"
+#include "runtime/command_path.h"
 #include "service/identity.h"
 
 namespace {
@@ -40,9 +43,15 @@ void Install(int argc, char** argv, const char* program_path, int verbosity) {
     if (strcasecmp(argv[i], "auto") == 0) start_type = SERVICE_AUTO_START;
     else if (strcasecmp(argv[i], "start") == 0) start = true;
   }
+  // The users' group decides who may hold the service's named objects;
+  // without it only the administrator may (the service works either way).
+  if (PlatEnsureUsersGroup() != 0 && verbosity > 0)
+    std::fprintf(stderr, "Cannot create the group %s: %d\n", kPlatUsersGroup, LastError());
+  // The binary path is a command line: a path with a blank is quoted.
+  std::string binary_path = RVCommandProgram(program_path);
   SC_HANDLE service = CreateServiceA(manager, kUpdServiceName, kUpdServiceName, SERVICE_ALL_ACCESS,
-                                     SERVICE_WIN32_OWN_PROCESS, start_type, SERVICE_ERROR_NORMAL, program_path,
-                                     nullptr, nullptr, kUpdServiceDependencies, nullptr, nullptr);
+                                     SERVICE_WIN32_OWN_PROCESS, start_type, SERVICE_ERROR_NORMAL,
+                                     binary_path.c_str(), nullptr, nullptr, kUpdServiceDependencies, nullptr, nullptr);
   if (!service) {
     if (verbosity > 0) std::fprintf(stderr, "CreateService() failed: %d\n", LastError());
     if (manager) CloseServiceHandle(manager);

@@ -10,6 +10,7 @@
 #include "platform/error.h"
 #include "platform/named_mutex.h"
 #include "platform/service_manager.h"
+#include "runtime/command_path.h"
 #include "runtime/env.h"
 #include "service/identity.h"
 
@@ -90,7 +91,8 @@ std::string UpdSvcStop() {
 std::string UpdSvcInstall(const char* auto_start) {
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (!manager) return Format("OpenSCManager() Error: %d", LastError());
-  std::string path = UpdSvcBinaryPath();
+  // The binary path is a command line: a path with a blank is quoted.
+  std::string path = RVCommandProgram(UpdSvcBinaryPath().c_str());
   SC_HANDLE service = CreateServiceA(manager, kUpdServiceName, kUpdServiceName, SERVICE_ALL_ACCESS,
                                      SERVICE_WIN32_OWN_PROCESS, WantedStartType(auto_start), SERVICE_ERROR_NORMAL,
                                      path.c_str(), nullptr, nullptr, kUpdServiceDependencies, nullptr, nullptr);

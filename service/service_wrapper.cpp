@@ -1,12 +1,14 @@
 // The service wrapper.
 #include "service/service_wrapper.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "platform/error.h"
 #include "platform/event.h"
 #include "platform/service_manager.h"
 #include "platform/thread.h"
+#include "runtime/print.h"
 #include "service/identity.h"
 #include "service/worker.h"
 
@@ -22,6 +24,22 @@ struct UpdServiceState {
 };
 
 UpdServiceState g_svc = {};
+
+// The service's event source for the runtime's printed texts; open from the
+// service main function until the process ends (a worker left behind may
+// still print).
+std::atomic<HANDLE_EVENT_SOURCE> g_print_source{nullptr};
+
+// The print hook of the service: standard error leads nowhere under the
+// service manager, so the runtime's texts (RVPrintError as errors,
+// RVPrintInfo as information) go to the event log as well.
+void PrintToEventLog(int error, const char* text) {
+  HANDLE_EVENT_SOURCE source = g_print_source.load();
+  if (!source || !text || !*text) return;
+  const char* strings[1] = {text};
+  ReportEventA(source, error ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 1, 0, strings,
+               nullptr);
+}
 
 // Reports the status record; a failure is an error that stops the service.
 void Report(uint32_t state, uint32_t accepted, uint32_t check_point, uint32_t wait_hint, uint32_t exit_code) {
@@ -46,6 +64,10 @@ bool UpdStopRequested() { return g_svc.stop_event && PlatEventWait(g_svc.stop_ev
 uint32_t UpdServiceSavedError() { return g_svc.saved_error; }
 
 void UpdServiceMain(uint32_t, char**) {
+  if (!g_print_source.load()) {
+    g_print_source.store(RegisterEventSourceA(nullptr, kUpdServiceName));
+    if (g_print_source.load()) RVSetPrintHook(PrintToEventLog);
+  }
   g_svc.status_handle = RegisterServiceCtrlHandlerExA(kUpdServiceName, UpdServiceHandler, nullptr);
   if (g_svc.status_handle) {
     Report(SERVICE_START_PENDING, 0, 1, 3000, 0);

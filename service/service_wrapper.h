@@ -14,6 +14,8 @@ PlatEvent* UpdStopEvent();
 bool UpdStopRequested();
 
 // The service main function the service manager calls on its own thread.
+// From here on the runtime's printed texts also go to the event log under
+// the service's source.
 void UpdServiceMain(uint32_t argc, char** argv);
 
 // The control handler: stop, interrogate; every other control is refused.

@@ -26,6 +26,7 @@
 #include "runtime/util.h"
 #include "service/command_line.h"
 #include "service/identity.h"
+#include "service/own_paths.h"
 #include "service/schedule.h"
 #include "service/service_wrapper.h"
 
@@ -207,6 +208,8 @@ int UpdWorker() {
   const char* name = RVUserName();
   user = name ? name : "";
   UpdMessage(9, "%s - Version: %s - Started - User: %s", kUpdServiceName, kUpdVersion, user.c_str());
+  UpdLogDevelopmentKeyWarning();
+  UpdSecureOwnPaths();
 
   // 4-5: the work mutex, held through start-up.
   std::string mutex_name = UpdWorkMutexName();
@@ -286,7 +289,7 @@ int UpdWorker() {
         OnStartCheck();
       } else {
         UpdMessage(0, "Startup Wait: %d seconds", g_upd_config->startup_wait);
-        uint32_t ms = static_cast<uint32_t>(g_upd_config->startup_wait) * w.second_ms;
+        uint32_t ms = RVWaitMs(g_upd_config->startup_wait, w.second_ms);
         if (PlatEventWait(stop, ms) == WAIT_OBJECT_0) stopped_in_wait = true;
         else OnStartCheck();
       }
@@ -297,7 +300,7 @@ int UpdWorker() {
       // 12-13: release the mutex; the loop.
       PlatMutexRelease(w.work_mutex);
       mutex_held = false;
-      uint32_t wait_ms = static_cast<uint32_t>(g_upd_config->loop_wait) * w.second_ms;
+      uint32_t wait_ms = RVWaitMs(g_upd_config->loop_wait, w.second_ms);
       while (!UpdStopRequested() && (g_upd_max_loop_count <= 0 || w.passes < g_upd_max_loop_count)) {
         if (!Pass(&w, wait_ms)) break;
       }

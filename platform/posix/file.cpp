@@ -147,8 +147,9 @@ int OpenFixedName(const char* path, int flags, mode_t mode, bool* created) {
     }
     fd = plat_sys_open(path, base, 0);
     if (fd < 0 && !(errno == ENOENT && (flags & O_CREAT))) {
-      // A symbolic link as the last component reads as "access denied".
-      if (errno == ELOOP) errno = EACCES;
+      // A symbolic link as the last component, or a FIFO (nobody reads it),
+      // reads as "access denied".
+      if (errno == ELOOP || errno == ENXIO) errno = EACCES;
       return -1;
     }
   }
@@ -420,6 +421,13 @@ int PlatSecureOwnPath(const char* path, int is_dir, uint32_t* old_mode, uint32_t
     return FailMissing(path, errno);
   }
   *owner = st.st_uid;
+  // A link the user or the administrator made (a relocated installation
+  // base) stands for its target; another user's link is refused.
+  if (S_ISLNK(st.st_mode)) {
+    if (st.st_uid != ::geteuid() && st.st_uid != 0) return Fail(EACCES);
+    if (::stat(path, &st) != 0) return FailMissing(path, errno);
+    *owner = st.st_uid;
+  }
   bool kind_ok = is_dir ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
   if (!kind_ok || st.st_uid != ::geteuid()) return Fail(EACCES);
   if (st.st_mode & kNoWriteForOthers) {

@@ -45,6 +45,18 @@ uint32_t PlatSetUmask(uint32_t mask) {
   return static_cast<uint32_t>(::umask(static_cast<mode_t>((mask & 0077) | 0022)));
 }
 
+uint32_t PlatEffectiveUserId() { return static_cast<uint32_t>(::geteuid()); }
+
+void PlatUserNameOf(uint32_t uid, char* out, size_t size) {
+  struct passwd pw;
+  struct passwd* res = nullptr;
+  char buf[4096];
+  if (::getpwuid_r(static_cast<uid_t>(uid), &pw, buf, sizeof buf, &res) == 0 && res && res->pw_name)
+    std::snprintf(out, size, "%s", res->pw_name);
+  else
+    std::snprintf(out, size, "%u", uid);
+}
+
 int PlatUserName(char* out, size_t size) {
   struct passwd pw;
   struct passwd* res = nullptr;

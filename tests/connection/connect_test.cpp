@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 
 #include "connection/connect.h"
 #include "runtime/report.h"
+#include "tests/support/child.h"
 
 namespace {
 
@@ -170,6 +172,70 @@ TEST(RVConnectTcp, TimeoutGrowsForRepeatedFailures) {
     PlatSockClose(sock);
     EXPECT_EQ(RVConnectTimeout(), s.timeout);
   }
+}
+
+// Connects three times to a peer that never answers, with the time-out's
+// second shortened to 5 ms, then once to a peer that answers at once.
+// Prints each result, its reports and the time-out it used. The silent peer
+// is a listener on 10.77.0.1 (this namespace's loopback) whose accept queue
+// is full and never emptied: the kernel drops every further SYN.
+TQ_CHILD_ROLE(silent_peer_connects) {
+  int l = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  ::inet_pton(AF_INET, "10.77.0.1", &a.sin_addr);
+  socklen_t len = sizeof a;
+  if (l < 0 || ::bind(l, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(l, 0) != 0 ||
+      ::getsockname(l, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    return 2;
+  // Fill the accept queue: connect until one connect stays unanswered.
+  std::vector<int> held;
+  bool full = false;
+  for (int i = 0; i < 16 && !full; ++i) {
+    int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ::connect(c, reinterpret_cast<sockaddr*>(&a), len);
+    pollfd p{c, POLLOUT, 0};
+    if (::poll(&p, 1, 500) == 0) full = true;
+    held.push_back(c);
+  }
+  if (!full) return 3;
+  ReportCapture reports;
+  RVConnectSetSecondMs(5);
+  int port = ntohs(a.sin_port);
+  for (int i = 0; i < 3; ++i) {
+    PlatSocket s = RVConnectTcp("10.77.0.1", port);
+    std::printf("silent %s timeout %d", s == PLAT_INVALID_SOCKET ? "failed" : "connected", RVConnectTimeout());
+    for (const std::string& r : reports.Take()) std::printf(" | %s", r.c_str());
+    std::printf("\n");
+    PlatSockClose(s);
+  }
+  Listener live(AF_INET);
+  PlatSocket s = RVConnectTcp("127.0.0.1", live.port());
+  std::printf("live %s timeout %d\n", s == PLAT_INVALID_SOCKET ? "failed" : "connected", RVConnectTimeout());
+  PlatSockClose(s);
+  RVConnectSetSecondMs(0);
+  for (int c : held) ::close(c);
+  ::close(l);
+  return 0;
+}
+
+// A peer that never answers: each connect gives up with the time-out error,
+// and the time-out grows from one failure to the next; a peer elsewhere that
+// answers starts afresh. Everything lives in a network namespace of the
+// test's own.
+TEST(RVConnectTcp, SilentPeerTimesOutWithAGrowingTimeout) {
+  std::string probe;
+  if (TqRunCommand("unshare -n true", &probe) != 0) GTEST_SKIP() << "unshare -n is not permitted here: " << probe;
+  std::string out;
+  int rc = TqRunCommand("unshare -n sh -c 'ip link set lo up && ip addr add 10.77.0.1/32 dev lo && exec /proc/" +
+                            std::to_string(::getpid()) + "/exe --tq-child silent_peer_connects'",
+                        &out);
+  ASSERT_EQ(rc, 0) << out;
+  EXPECT_EQ(out,
+            "silent failed timeout 15 | Client error on socket() | Last Error: 10060\n"
+            "silent failed timeout 30 | Client error on socket() | Last Error: 10060\n"
+            "silent failed timeout 45 | Client error on socket() | Last Error: 10060\n"
+            "live connected timeout 15\n");
 }
 
 }  // namespace

@@ -314,6 +314,41 @@ TEST_F(ConfigTest, LongContinuationGroups) {
                           {8, "Statement Group Too Long - Package " + std::string(980, 'i') + " ignored"}}));
 }
 
+// No message shows the Password line's value, whichever way the line goes
+// wrong: an overlong line whose later pieces become statements of their
+// own, the line dropped from a group that is too long, a line with only the
+// key. The value never reaches the log or the message file.
+TEST_F(ConfigTest, PasswordNeverShown) {
+  std::string stored = "AB";
+  for (int i = 0; stored.size() < 2500; ++i) stored += "5EC7E7" + std::to_string(i % 10);
+  std::string group = "Server first\n";
+  for (int i = 0; i < 8; ++i) group += "  Package " + std::string(980, static_cast<char>('a' + i)) + "\n";
+  struct Case {
+    std::string text;                    // the configuration file
+    std::vector<CapturedMessage> wanted; // its messages
+  } cases[] = {
+      {std::string(kBase) + "User u\nPassword " + stored + "\n",
+       {{8, "Invalid Config Option: ********"}, {8, "Invalid Config Option: ********"}}},
+      {std::string(kBase) + "User u\nPassword 'A B " + stored.substr(0, 1500) + "' x y z\n",
+       {{8, "Invalid Config Option: ********"}}},
+      {"Protocol http\nScript s\nUser u\nPassword ABCD\n" + group + "  Password " + stored.substr(0, 900) + "\n",
+       {{8, "Statement Group Too Long - Password ******** ignored"}}},
+      {std::string(kBase) + "User u\nPassword ABCD\nPASSWORD\n", {{8, "Invalid Config Option: PASSWORD ********"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 120));
+    std::vector<CapturedMessage> messages;
+    Read(c.text, &messages);
+    EXPECT_EQ(messages, c.wanted);
+    std::string log = env_.sys().ReadFile("test-log.txt");
+    std::string message_file = env_.sys().ReadFile("common/TQ/tqupd-msg.txt");
+    for (const std::string& part : {stored.substr(100, 16), stored.substr(1200, 16), stored.substr(2300, 16)}) {
+      EXPECT_EQ(log.find(part), std::string::npos) << part;
+      EXPECT_EQ(message_file.find(part), std::string::npos) << part;
+    }
+  }
+}
+
 // Binary bytes, NULs and stray quotes never crash the reader; the read ends
 // with a result and a record.
 TEST_F(ConfigTest, BinaryFiles) {

@@ -8,10 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/config.h"
 #include "engine/products.h"
 #include "engine/work_dir.h"
 #include "engine/work_entry.h"
+#include "engine/work_file.h"
 #include "platform/directory.h"
+#include "platform/file.h"
 #include "platform/installer.h"
 #include "platform/registry.h"
 #include "runtime/alloc.h"
@@ -187,6 +190,86 @@ TEST(PurgePackages, DeletesPackagesOfUnknownProductsOnly) {
   std::set<std::string> names;
   for (const PlatDirEntry& e : entries) names.insert(e.name);
   EXPECT_EQ(names, (std::set<std::string>{".msi", "dir.msi", "installed.msi", "notes.msi", "readme.txt"}));
+  UpdSetWorkDir("");
+}
+
+}  // namespace
+
+namespace {
+
+// Packages of pending work survive the purge: those the work file names
+// (whatever its path part, letters in any case) and those of the work
+// list's skip-clear entries; an unreadable work file keeps every package.
+// Every package here is of a product that is not installed, which the purge
+// deletes unless it is pending.
+TEST(PurgePackages, KeepsThePackagesOfPendingWork) {
+  if (!MsiFixtureToolsPresent()) GTEST_SKIP() << "wixl/msibuild not available";
+  EngineSystem sys;
+  std::string root = sys.sys().path("purge");
+  std::string work = root + "/Work";
+  ASSERT_EQ(TqRunCommand("mkdir -p '" + work + "'"), 0);
+  MsiTestProduct unknown = Product("purge-pending-win64", "{2D6E3C41-1A5B-4F6D-9E21-7C8B9A0D1E03}");
+  std::string log;
+  std::string built = MsiFixtureBuild(root, MSI_FIXTURE_SOURCE("app"), unknown, "pending", {}, &log);
+  ASSERT_FALSE(built.empty()) << log;
+  auto line = [](const char* name, const char* install_file) {
+    return std::string("Name=\"") + name + "\",Desc=\"Unknown\",CurVersion=\"NotInstalled\",NewVersion=\"1.2.3-00\"," +
+           "InstallFile=\"" + install_file + "\"\n";
+  };
+  struct Case {
+    const char* what;
+    std::string work_file;         // the work file's text; "<dir>" = a directory in its place; "" = none
+    std::vector<std::pair<const char*, uint32_t>> list; // the work list: local file name and flags
+    std::set<std::string> kept;    // of a.msi, b.msi, c.msi
+  } cases[] = {
+      {"nothing pending", "", {}, {}},
+      {"named by the work file", line("p-win64", "/pub/pkgs/A.MSI") + line("q-win64", "c.msi"), {}, {"a.msi", "c.msi"}},
+      {"a damaged line still keeps its package", "Name=\"p-win64\",InstallFile=\"b.msi\"\n", {}, {"b.msi"}},
+      {"in the work list", "", {{"b.msi", 0}, {"c.msi", UPD_ENTRY_SKIP}}, {"b.msi"}},
+      {"both", line("p-win64", "a.msi"), {{"b.msi", 0}}, {"a.msi", "b.msi"}},
+      {"unreadable work file", "<dir>", {}, {"a.msi", "b.msi", "c.msi"}},
+  };
+  const std::string work_file = UpdWorkFilePath();
+  UpdSetWorkDir(work.c_str());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* name : {"a.msi", "b.msi", "c.msi"})
+      ASSERT_EQ(TqRunCommand("cp '" + built + "' '" + work + "/" + name + "'"), 0);
+    TqRunCommand("rm -rf '" + work_file + "'");
+    if (c.work_file == "<dir>") {
+      ASSERT_EQ(TqRunCommand("mkdir -p '" + work_file + "'"), 0);
+    } else if (!c.work_file.empty()) {
+      FILE* f = std::fopen(work_file.c_str(), "w");
+      ASSERT_NE(f, nullptr);
+      std::fputs(c.work_file.c_str(), f);
+      std::fclose(f);
+    }
+    UpdConfig config{};
+    UpdEntry** tail = &config.work_list;
+    for (auto& [local, flags] : c.list) {
+      UpdEntry* e = RVAllocRecord<UpdEntry>();
+      e->name = RVStrDup("p-win64");
+      e->local_file = RVStrDup(local);
+      e->flags = flags;
+      *tail = e;
+      tail = &e->next;
+    }
+    g_upd_config = &config;
+    UpdPurgePackages();
+    g_upd_config = nullptr;
+    UpdFreeWorkList(config.work_list);
+    std::vector<PlatDirEntry> entries;
+    ASSERT_EQ(PlatListDir(work.c_str(), &entries), 0);
+    std::set<std::string> names;
+    for (const PlatDirEntry& e : entries) names.insert(e.name);
+    EXPECT_EQ(names, c.kept);
+    if (!c.work_file.empty() && c.work_file != "<dir>") {
+      std::string text;
+      PlatReadFile(work_file.c_str(), &text);
+      EXPECT_EQ(text, c.work_file) << "the purge reads the work file and never changes it";
+    }
+  }
+  TqRunCommand("rm -rf '" + work_file + "'");
   UpdSetWorkDir("");
 }
 

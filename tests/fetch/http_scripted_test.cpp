@@ -9,6 +9,7 @@
 #include "fetch/http_get.h"
 #include "fetch/stall_limit.h"
 #include "platform/fault.h"
+#include "runtime/log_text.h"
 #include "tests/fetch/http_test_util.h"
 
 namespace {
@@ -65,10 +66,28 @@ std::string StreamStart(const std::string& mode) {
   return s;
 }
 
-// The response text as the header messages show it.
+// The response text as the header messages show it: the first 512 bytes
+// of the first block, escaped (the escaping has its own table tests).
 std::string Shown(const std::string& stream) {
   std::string first = stream.substr(0, 8192).substr(0, 512);
-  return std::string(first.c_str());
+  std::string shown(RVEscapedSize(first.size()), '\0');
+  shown.resize(RVEscapeText(first.data(), first.size(), first.size(), shown.data(), shown.size()));
+  return shown;
+}
+
+// A message as UpdMessage keeps it: at most 1,023 bytes, never ending
+// inside a UTF-8 sequence.
+std::string ClippedMessage(const std::string& text) {
+  if (text.size() <= 1023) return text;
+  std::string t = text.substr(0, 1023);
+  size_t back = 0;
+  while (back < 3 && back < t.size() && (static_cast<unsigned char>(t[t.size() - 1 - back]) & 0xC0) == 0x80) ++back;
+  if (back < t.size()) {
+    unsigned char lead = static_cast<unsigned char>(t[t.size() - 1 - back]);
+    size_t need = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+    if (need > back + 1) t.resize(t.size() - 1 - back);
+  }
+  return t;
 }
 
 class HttpScripted : public ::testing::TestWithParam<bool> {
@@ -127,8 +146,10 @@ TEST_P(HttpScripted, EachPeerBehaviour) {
     std::string stream = StreamStart(c.mode);
     switch (c.tail) {
       case TAIL_NONE: break;
-      case TAIL_NOT_200: want.push_back({9, std::string(who()) + " Error: " + Shown(stream)}); break;
-      case TAIL_NO_END: want.push_back({9, std::string(who()) + " Error - Invalid Hdr: " + Shown(stream)}); break;
+      case TAIL_NOT_200: want.push_back({9, ClippedMessage(std::string(who()) + " Error: " + Shown(stream))}); break;
+      case TAIL_NO_END:
+        want.push_back({9, ClippedMessage(std::string(who()) + " Error - Invalid Hdr: " + Shown(stream))});
+        break;
       case TAIL_STALL:
         want.push_back({9, tls() ? "SOCRecv() Failed, syserrno: 110 sslerrno: 2" : "SOCRecv() Failed, exterrno: 10060"});
         break;

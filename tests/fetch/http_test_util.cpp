@@ -375,6 +375,9 @@ std::string ScriptedResponse(const std::string& mode) {
   if (mode == "reset") return ok + Pattern(1000, 11);
   if (mode == "endless_headers") return "HTTP/1.0 200 OK\r\n";
   if (mode == "endless_body") return ok;
+  if (mode == "forged")  // an error page that tries to write log lines and drive a terminal
+    return "HTTP/1.0 403 Forbidden\r\n2026/12/10 12:00:00 - 1 - tqupdd - forged line\r\n\x1b[2J\x1b]0;title\x07"
+           "back\\slash\tTab\r\n\r\n";
   return "HTTP/1.0 500 Unknown Mode\r\n\r\n";
 }
 
@@ -411,6 +414,8 @@ TQ_CHILD_ROLE(http_scripted_peer) {
   for (int index = 1;; ++index) {
     int fd = ::accept(ls, nullptr, nullptr);
     if (fd < 0) continue;
+    httpt::WriteAll(dir + "/accepted.tmp", std::to_string(index));
+    ::rename((dir + "/accepted.tmp").c_str(), (dir + "/accepted").c_str());
     if (mode == "tls_handshake_stall") {
       httpt::WaitForClose(fd);
       ::close(fd);

@@ -80,8 +80,9 @@ const TlsCert& TestCert();
 // Starts `openssl s_server -WWW` in `dir` on a free loopback port.
 std::unique_ptr<Peer> StartTlsWww(const std::string& dir, int* port);
 
-// Starts the scripted peer in `mode` (plain or over TLS) writing its port and
-// the requests it receives ("request", the latest) into `dir`.
+// Starts the scripted peer in `mode` (plain or over TLS) writing its port,
+// the requests it receives ("request", the latest) and the number of
+// connections it accepted ("accepted") into `dir`.
 std::unique_ptr<Peer> StartScripted(const std::string& dir, const std::string& mode, bool tls, int* port);
 
 // The whole response the scripted peer sends in `mode` before it closes,

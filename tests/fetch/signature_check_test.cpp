@@ -228,7 +228,9 @@ TEST_F(Download, BackslashNamesAreStoredUnderTheirLastPart) {
   EXPECT_EQ(UpdDownloadFiles(), 0);
   EXPECT_STREQ(e->local_file, "pkg.msi");
   EXPECT_EQ(fs_.ReadWork("pkg.msi"), "package in a folder");
-  EXPECT_EQ(fs_.Texts(), Framed(Downloaded("pkg.msi", install, sig)));
+  // The messages show every backslash of a name escaped, doubled.
+  EXPECT_EQ(fs_.Texts(), Framed(Downloaded("pkg.msi", fs_.Server("") + "\\\\sub\\\\\\\\pkg.msi",
+                                           fs_.Server("") + "\\\\sub\\\\pkg.msi.sig")));
 }
 
 TEST_F(Download, NameWithoutSeparatorIsTheLocalName) {

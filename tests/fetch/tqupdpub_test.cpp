@@ -4,8 +4,11 @@
 // UpdVerifyDigest for every type), cross-checked with the openssl command.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <pwd.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "crypto/crypto_lib.h"
@@ -111,6 +114,9 @@ TEST_F(TqUpdPub, SignatureIsWhatTheServiceVerifies) {
   std::string line, err;
   ASSERT_EQ(Pub("sign --key " + Quoted(DevPrivateKey()) + " " + Quoted(fs_.Server("pkg.msi")), &line, &err), 0)
       << err;
+  // The development key signs, loudly: its private half is public.
+  EXPECT_NE(err.find("tqupdpub: warning: " + DevPrivateKey() + " is the development private key"), std::string::npos)
+      << err;
   // One line: the 512 characters of a 3,072-bit signature.
   ASSERT_EQ(line.size(), 513u);
   EXPECT_EQ(line.back(), '\n');
@@ -129,7 +135,8 @@ TEST_F(TqUpdPub, SignatureIsWhatTheServiceVerifies) {
   EXPECT_EQ(fs_.ReadWork("pkg.msi"), std::string(100000, 'p') + "end");
   // A key the service does not hold: a valid signature, refused.
   ASSERT_EQ(Pub("keygen --bits 2048 other.pem other-pub.pem"), 0);
-  ASSERT_EQ(Pub("sign --key other.pem " + Quoted(fs_.Server("pkg.msi")), &line), 0);
+  ASSERT_EQ(Pub("sign --key other.pem " + Quoted(fs_.Server("pkg.msi")), &line, &err), 0);
+  EXPECT_EQ(err, "") << "no warning for a key of one's own";
   fs_.WriteWork("sig.txt", line);
   EXPECT_EQ(UpdVerifySignature("pkg.msi"), -1);
 }
@@ -159,6 +166,62 @@ TEST_F(TqUpdPub, DigestIsWhatTheServiceVerifiesForEveryType) {
   ASSERT_EQ(Pub("digest --type SHA256 updscript.txt", &upper), 0);
   EXPECT_EQ(line, OpensslDigest(fs_.Work("updscript.txt"), "sha256") + "\n");
   EXPECT_EQ(upper, line);
+}
+
+// The command needs nothing of an installation: run as the user nobody with
+// every relocated place a fresh empty directory that nobody could write, it
+// makes a key pair, signs and digests into its own directory, and nothing
+// at all appears in those places.
+TEST(TqUpdPubAlone, RunsAsAnOrdinaryUserWithoutSideEffects) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a command as nobody";
+  if (RunSplit("id nobody && getent group nogroup", nullptr, nullptr) != 0) GTEST_SKIP() << "no user nobody";
+  char pattern[] = "/tmp/tqpub-alone-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::string root = pattern;
+  ASSERT_EQ(::chmod(root.c_str(), 0755), 0);
+  const char* places[] = {"system", "home-tq", "programs", "common", "appdata", "documents", "home", "out"};
+  for (const char* place : places) {
+    std::string dir = root + "/" + place;
+    ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+    ASSERT_EQ(RunSplit("chown nobody:nogroup " + Quoted(dir), nullptr, nullptr), 0);
+  }
+  const std::string out = root + "/out";
+  ASSERT_EQ(RunSplit("cp " + Quoted(DevPrivateKey()) + " " + Quoted(out + "/dev.pem") + " && printf package > " +
+                         Quoted(out + "/pkg.bin") + " && printf 'Update\\n' > " + Quoted(out + "/updscript.txt") +
+                         " && chown nobody:nogroup " + Quoted(out) + "/*",
+                     nullptr, nullptr),
+            0);
+
+  const std::string as_nobody =
+      "cd " + Quoted(out) + " && setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin" +
+      " HOME=" + Quoted(root + "/home") + " TQ_SYSTEM_ROOT=" + Quoted(root + "/system") +
+      " HOME_TQ=" + Quoted(root + "/home-tq") + " TQ_FOLDER_PROGRAM_FILES=" + Quoted(root + "/programs") +
+      " TQ_FOLDER_COMMON_APPDATA=" + Quoted(root + "/common") + " TQ_FOLDER_APPDATA=" + Quoted(root + "/appdata") +
+      " TQ_FOLDER_DOCUMENTS=" + Quoted(root + "/documents") + " " + Quoted(Tool()) + " ";
+  std::string o, e;
+  EXPECT_EQ(RunSplit(as_nobody + "keygen --bits 2048 priv.pem pub.pem", &o, &e), 0) << e;
+  EXPECT_EQ(e, "");
+  EXPECT_EQ(RunSplit(as_nobody + "sign --key priv.pem pkg.bin", &o, &e), 0) << e;
+  EXPECT_EQ(o.size(), 345u) << o;  // a 2,048-bit signature in Base64 and the line end
+  EXPECT_EQ(e, "");
+  EXPECT_EQ(RunSplit(as_nobody + "sign --key dev.pem pkg.bin", &o, &e), 0) << e;
+  EXPECT_NE(e.find("is the development private key"), std::string::npos) << e;
+  EXPECT_EQ(RunSplit(as_nobody + "digest updscript.txt", &o, &e), 0) << e;
+  EXPECT_EQ(o, OpensslDigest(out + "/updscript.txt", "sha256") + "\n");
+  EXPECT_EQ(e, "");
+
+  struct stat st;
+  ASSERT_EQ(::stat((out + "/priv.pem").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_uid, ::getpwnam("nobody")->pw_uid);
+  for (const char* place : places) {
+    if (std::string(place) == "out") continue;
+    SCOPED_TRACE(place);
+    std::string listing;
+    RunSplit("find " + Quoted(root + "/" + place) + " -mindepth 1", &listing, nullptr);
+    EXPECT_EQ(listing, "");
+  }
+  RunSplit("rm -rf " + Quoted(root), nullptr, nullptr);
 }
 
 }  // namespace

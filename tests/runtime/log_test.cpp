@@ -470,6 +470,73 @@ TEST_F(LogTest, FaultsDuringRotationLoseNothingSilently) {
   }
 }
 
+// A generation that cannot be written (every rename fails): the rotation is
+// reported once and not tried again by the writes of the same check
+// interval; the first write of the next interval tries (and reports) once
+// more; once the fault is gone the next interval rotates. No line is lost
+// meanwhile, and an older generation is never dropped for a move that
+// failed.
+TEST_F(LogTest, FailingRotationIsTriedOncePerInterval) {
+  struct Case {
+    uint32_t keep;
+    const char* report;  // the one report of a try, "%s" = log file name, N = an error code
+  } cases[] = {
+      {1, "RVLogWrite() - Error: N renaming %s to %s.1\n"},     // the copy's rename
+      {3, "RVLogWrite() - Error: N renaming %s.2 to %s.3\n"},  // moving generation 2 up
+  };
+  // Error codes differ by the call that failed; the report's shape does not.
+  auto shape = [](const std::string& report) {
+    return std::regex_replace(report, std::regex("Error: \\d+ "), "Error: N ");
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    std::string name = "stuck-" + std::to_string(n++) + ".txt";
+    SCOPED_TRACE(name);
+    std::string file = path(name);
+    Write(file + ".1", "old1\n");
+    Write(file + ".2", "old2\n");
+    RVLog* log = NewLog(name, 300, 0, c.keep);
+    g_now = kT0;
+    int i = 0;
+    while (!(log->flags & RV_LOG_ROTATION_DUE)) RVLogWrite(log, "line %d", i++);
+    PlatFaultClear();
+    PlatFaultInject(PLAT_SYS_RENAME, 1, EIO, true);
+    // One try in this interval, however many lines follow.
+    testing::internal::CaptureStderr();
+    for (int k = 0; k < 20; ++k) {
+      g_now = kT0 + k;
+      RVLogWrite(log, "line %d", i++);
+    }
+    std::string first = testing::internal::GetCapturedStderr();
+    int tries = PlatFaultCalls(PLAT_SYS_RENAME);
+    // The next interval: exactly one more try.
+    testing::internal::CaptureStderr();
+    for (int k = 0; k < 20; ++k) {
+      g_now = kT0 + kDay + k;
+      RVLogWrite(log, "line %d", i++);
+    }
+    std::string second = testing::internal::GetCapturedStderr();
+    int tries_after = PlatFaultCalls(PLAT_SYS_RENAME);
+    PlatFaultClear();
+    char want[2048];
+    std::snprintf(want, sizeof want, c.report, file.c_str(), file.c_str());
+    EXPECT_EQ(shape(first), want);
+    EXPECT_EQ(shape(second), want);
+    EXPECT_EQ(tries_after, 2 * tries) << "one try per interval";
+    EXPECT_EQ(Read(file + ".1"), "old1\n") << "generation 1 is never dropped for a failed rotation";
+    // Fault gone: the next interval rotates, silently, and every line is kept.
+    testing::internal::CaptureStderr();
+    g_now = kT0 + 2 * kDay;
+    RVLogWrite(log, "line %d", i++);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(Texts(file), std::vector<std::string>{"line " + std::to_string(i - 1)});
+    std::vector<std::string> want_lines;
+    for (int k = 0; k < i - 1; ++k) want_lines.push_back("line " + std::to_string(k));
+    EXPECT_EQ(Texts(file + ".1"), want_lines);
+    EXPECT_EQ(log->rotation_failed, 0);
+  }
+}
+
 // A line whose write fails part-way is cut back out of the file.
 TEST_F(LogTest, PartlyWrittenLineIsRemoved) {
   RVLog* log = NewLog("partial.txt", 0, 0, 1);

@@ -2,15 +2,21 @@
 // test, path status, security descriptor.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <pwd.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
+#include "platform/event.h"
 #include "platform/named_mutex.h"
 #include "runtime/alloc.h"
 #include "runtime/env.h"
 #include "runtime/util.h"
+#include "tests/support/child.h"
 #include "tests/support/temp_system.h"
 
 namespace {
@@ -163,9 +169,65 @@ TEST(AuthUserSecDesc, OpensObjectsToTheUsersGroup) {
   EXPECT_EQ(PlatSecurityFileMode(nullptr), 0600u);
 }
 
-TEST(UserName, KnownAndStable) {
+// Prints RVUserName() ("<none>" when unknown) for a test that runs this
+// program as another user.
+TQ_CHILD_ROLE(print_user_name) {
+  const char* name = RVUserName();
+  std::printf("%s", name ? name : "<none>");
+  return 0;
+}
+
+// RVUserName names the effective user, as the system's user database has it,
+// and keeps that name; a process run as "nobody" gets "nobody".
+TEST(UserName, IsTheEffectiveUser) {
+  struct passwd* pw = ::getpwuid(::geteuid());
+  ASSERT_NE(pw, nullptr);
   const char* name = RVUserName();
   ASSERT_NE(name, nullptr);
-  EXPECT_EQ(name, RVUserName());
-  EXPECT_LE(std::strlen(name), 128u);
+  EXPECT_STREQ(name, pw->pw_name);
+  EXPECT_EQ(name, RVUserName()) << "asked once per process";
+
+  if (::geteuid() != 0) GTEST_SKIP() << "running as another user needs the administrator";
+  struct passwd* nobody = ::getpwnam("nobody");
+  if (!nobody) GTEST_SKIP() << "no user nobody on this host";
+  char self[4096];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  self[n] = '\0';
+  std::string out;
+  int rc = TqRunCommand("setpriv --reuid=" + std::to_string(nobody->pw_uid) + " --regid=" +
+                            std::to_string(nobody->pw_gid) + " --clear-groups -- '" + self +
+                            "' --tq-child print_user_name 2>/dev/null",
+                        &out);
+  ASSERT_EQ(rc, 0) << out;
+  EXPECT_EQ(out, "nobody");
+}
+
+// Seconds to milliseconds of a wait: 64-bit, never wrapping, capped just
+// below the value that means "no limit".
+TEST(WaitMs, MultipliesWithoutWrapping) {
+  constexpr uint32_t kLongest = PLAT_INFINITE - 1;
+  struct Case {
+    int64_t seconds;
+    uint32_t second_ms;
+    uint32_t ms;
+  } cases[] = {
+      {0, 1000, 0},
+      {-5, 1000, 0},
+      {1, 1000, 1000},
+      {600, 1000, 600000},
+      {3600, 1000, 3600000},
+      {4294967, 1000, 4294967000u},        // the largest that fits
+      {4294968, 1000, kLongest},            // would wrap to 704 in 32 bits
+      {5000000, 1000, kLongest},            // StartUpWait of 5,000,000 seconds
+      {5000000, 10, 50000000},              // a test's short second
+      {INT64_MAX, 1000, kLongest},
+      {int64_t{1} << 40, 1, kLongest},
+      {7, 0, 0},
+      {4294967295, 1, kLongest},            // PLAT_INFINITE itself is never given
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.seconds) + " s at " + std::to_string(c.second_ms) + " ms");
+    EXPECT_EQ(RVWaitMs(c.seconds, c.second_ms), c.ms);
+  }
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "fetch/signing_key.h"
 #include "service/command_line.h"
 
 namespace {
@@ -82,5 +83,9 @@ TEST(CommandLine, UsageText) {
             "\t\t-v - Verbose Level - 0 - 9\n"
             "\t\t--help - Help\n"
             "\t\t--fg - run in foreground\n"
-            "\t\t-T - Test Connection\n");
+            "\t\t-T - Test Connection\n" +
+                std::string(UpdSigningKeyIsDevelopment()
+                                ? "Warning: the compiled-in signing key is the development key; packages signed by "
+                                  "anyone holding it are accepted\n"
+                                : ""));
 }

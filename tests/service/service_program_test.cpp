@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "platform/error.h"
@@ -259,14 +260,70 @@ TEST_F(ServiceProgram, ToolOperations) {
   EXPECT_EQ(Query().binary_path, sys_.home() + "/TQUpdate/etc/tqupdd");
   EXPECT_EQ(Query().start_type, SERVICE_DEMAND_START);
   EXPECT_EQ(UpdSvcInstall("True"), "CreateService() failed: 1073");
-  EXPECT_EQ(UpdSvcChangeStartType("FALSE"), "TQUpdateD64 Service - Options Updated");
-  EXPECT_EQ(Query().start_type, SERVICE_DEMAND_START);
-  EXPECT_EQ(UpdSvcChangeStartType("true"), "TQUpdateD64 Service - Options Updated");
-  EXPECT_EQ(Query().start_type, SERVICE_AUTO_START);
   EXPECT_EQ(UpdSvcStop(), "ControlService(stop) - Error: 1062");
   // The tool's binary path does not exist in this relocated system.
   std::string start = UpdSvcStart();
   EXPECT_EQ(start.rfind("StartService() - Error: ", 0), 0u) << start;
   EXPECT_EQ(UpdSvcRemove(), "TQUpdateD64 Service - Removed");
   EXPECT_EQ(UpdSvcRemove(), "OpenService() - Error: 1060");
+}
+
+// The tool's start-type change, read back through the service manager: the
+// wanted type is stored, and a request for the type the service has already
+// makes no change call (every change rewrites the stored configuration, a
+// new file in its place).
+TEST_F(ServiceProgram, ToolStartTypeChangesOnlyWhenItDiffers) {
+  RVInit(nullptr);
+  ASSERT_EQ(UpdSvcInstall("false"), "TQUpdateD64 Service - Installed");
+  const std::string config = sys_.path("system/services/tqupdated64/config");
+  struct stat before;
+  ASSERT_EQ(::stat(config.c_str(), &before), 0) << "the stored configuration of the service";
+  const struct {
+    const char* request;
+    uint32_t start_type; // read back afterwards
+    bool changed;        // the stored configuration was rewritten
+  } cases[] = {
+      {"FALSE", SERVICE_DEMAND_START, false}, {"true", SERVICE_AUTO_START, true},
+      {"TRUE", SERVICE_AUTO_START, false},    {"no", SERVICE_DEMAND_START, true},
+      {"", SERVICE_DEMAND_START, false},      {"True", SERVICE_AUTO_START, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.request);
+    std::string text_before = sys_.ReadFile("system/services/tqupdated64/config");
+    ASSERT_EQ(::stat(config.c_str(), &before), 0);
+    EXPECT_EQ(UpdSvcChangeStartType(c.request), "TQUpdateD64 Service - Options Updated");
+    EXPECT_EQ(Query().start_type, c.start_type);
+    struct stat after;
+    ASSERT_EQ(::stat(config.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino != before.st_ino, c.changed);
+    if (!c.changed) {
+      EXPECT_EQ(sys_.ReadFile("system/services/tqupdated64/config"), text_before);
+    }
+  }
+  EXPECT_EQ(UpdSvcRemove(), "TQUpdateD64 Service - Removed");
+  EXPECT_EQ(UpdSvcChangeStartType("true"), "OpenService() - Error: 1060");
+}
+
+// Under the service manager standard error leads nowhere, so the runtime's
+// printed failures reach the event log too. Here a directory takes the log
+// file's place: the service cannot write its log and says so. Run in the
+// program itself (test mode) the same text goes to the console only.
+TEST_F(ServiceProgram, PrintedFailuresReachTheEventLogUnderTheServiceManager) {
+  const std::string log = sys_.home() + "/TQUpdate/Log/tqupd-log.txt";
+  ASSERT_EQ(TqRunCommand("mkdir -p '" + log + "'"), 0);
+  const std::string text = "RVLogWrite() - Error reopening: " + log;
+  const std::string events = "system/events/TQUpdateD64.log";
+
+  ProgramRun console = Tqupdd("-T");
+  EXPECT_NE(console.out.find(text + "\n"), std::string::npos) << console.out;
+  EXPECT_EQ(sys_.ReadFile(events).find(text), std::string::npos) << sys_.ReadFile(events);
+
+  ASSERT_EQ(Tqupdd("-v 0 install start").code, 0);
+  ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
+  bool found = false;
+  for (int i = 0; i < 200 && !found; ++i) {
+    found = sys_.ReadFile(events).find(" Error " + text) != std::string::npos;
+    if (!found) PlatSleepMs(50);
+  }
+  EXPECT_TRUE(found) << sys_.ReadFile(events);
 }

@@ -145,26 +145,28 @@ TEST_F(Worker, BadConfigurationAndWorkDirectoryEndTheWorker) {
 }
 
 TEST_F(Worker, WorkFileAgeDecidesWhetherWorkIsPending) {
+  if (!MsiFixtureToolsPresent()) GTEST_SKIP() << "wixl is not installed";
   RVInit(nullptr);
   std::string work = sys_.path("common/TQ/tqupd-work.txt");
   Config("Prompt", std::string(kAllDay) + "OnStartCheck True\nMaxLoopCount 1\n");
+  // A valid line whose package is in the work directory and not installed:
+  // read back, it would be pending work.
+  MsiTestProduct p{"pending-win64", "1.2.3", "{6A0C1E52-1F0B-4E8C-9A51-3D2A1B7C0001}",
+                   "{6A0C1E52-1F0B-4E8C-9A51-3D2A1B7C0002}", "extra.txt"};
+  ASSERT_NE(MsiFixtureBuild(sys_.path("home-tq/TQUpdate/Work"), MSI_FIXTURE_SOURCE("app"), p, "pending"), "");
+  const std::string line =
+      "Name=\"pending-win64\",Desc=\"d\",CurVersion=\"NotInstalled\",NewVersion=\"1.2.3-00\","
+      "InstallFile=\"pending.msi\"\n";
   // Two days old: dropped at start, so the start-up check runs.
-  sys_.WriteFile("common/TQ/tqupd-work.txt", "Name=\"old\"\n");
+  sys_.WriteFile("common/TQ/tqupd-work.txt", line);
   ASSERT_EQ(PlatSetCreationTime(work.c_str(), PlatTimeNow() - 2 * 86400), 0);
   EXPECT_EQ(TqRunCommand(kTqupdd + " --fg"), 0);
   PlatFileInfo info;
   EXPECT_NE(PlatFileStat(work.c_str(), &info), 0);
   EXPECT_EQ(Count(Log(), "OnStart - Checking for updates"), 1) << Log();
-  // An hour old: read, work is pending (its package is in the work
-  // directory and not installed), no start-up or scheduled check.
-  if (!MsiFixtureToolsPresent()) GTEST_SKIP() << "wixl is not installed";
-  MsiTestProduct p{"pending-win64", "1.2.3", "{6A0C1E52-1F0B-4E8C-9A51-3D2A1B7C0001}",
-                   "{6A0C1E52-1F0B-4E8C-9A51-3D2A1B7C0002}", "extra.txt"};
-  ASSERT_NE(MsiFixtureBuild(sys_.path("home-tq/TQUpdate/Work"), MSI_FIXTURE_SOURCE("app"), p, "pending"), "");
+  // An hour old: read, work is pending, no start-up or scheduled check.
   std::remove(sys_.path("home-tq/TQUpdate/Log/tqupd-log.txt").c_str());
-  sys_.WriteFile("common/TQ/tqupd-work.txt",
-                 "Name=\"pending-win64\",Desc=\"d\",CurVersion=\"NotInstalled\",NewVersion=\"1.2.3-00\","
-                 "InstallFile=\"pending.msi\"\n");
+  sys_.WriteFile("common/TQ/tqupd-work.txt", line);
   ASSERT_EQ(PlatSetCreationTime(work.c_str(), PlatTimeNow() - 3600), 0);
   EXPECT_EQ(TqRunCommand(kTqupdd + " --fg"), 0);
   EXPECT_EQ(PlatFileStat(work.c_str(), &info), 0);

@@ -70,3 +70,50 @@ TEST_F(UpdateSelf, InstallingTheServicePackageStopsTheServiceAndStartsTheTool) {
   EXPECT_EQ(u_.sys().ReadFile("home-tq/service.txt"),
             MsiFixtureContent("main.txt", Product("tqupdate-win64", "6.7.502")));
 }
+
+// Install type Prompt: an install request installs the service's own
+// package first, which stops the service; the run ends early with the
+// second package still pending. That package stays in the work directory
+// and in the work file for the next request (the purge after the run keeps
+// what is pending).
+TEST_F(UpdateSelf, StopDuringARequestedInstallKeepsThePendingPackage) {
+  if (!updt::CanRun()) GTEST_SKIP() << "wixl/msibuild or the development key is missing";
+  ASSERT_TRUE(u_.Serve(Transport::kHttp));
+  ASSERT_TRUE(u_.Publish(Product("tqupdate-win64", "6.7.502"), "pkgs/tqupdate-win64.msi", "service",
+                         {{"Service", "TQUpdateD64"}}));
+  MsiTestProduct demo = Product("tqdemo-win64", "1.2.300", "demo.txt");
+  ASSERT_TRUE(u_.Publish(demo, "pkgs/tqdemo-win64.msi"));
+  u_.WriteScript(
+      "Update\n    Name tqupdate-win64\n    Desc 'Update service'\n    InstallFile {src}pkgs/tqupdate-win64.msi\n"
+      "    SignatureFile {src}pkgs/tqupdate-win64.sig\n    Verify VersionLT=6.7.5-02\n"
+      "Update\n    Name tqdemo-win64\n    Desc 'Demo program'\n    InstallFile {src}pkgs/tqdemo-win64.msi\n"
+      "    SignatureFile {src}pkgs/tqdemo-win64.sig\n");
+  u_.sys().WriteFile("home-tq/TQUpdate/bin/tqupdcnf", "#!/bin/sh\nexit 0\n");
+  ASSERT_EQ(::chmod(u_.Home("TQUpdate/bin/tqupdcnf").c_str(), 0755), 0);
+
+  // A check in the foreground records both packages as pending work.
+  u_.Configure("Prompt");
+  std::string out;
+  ASSERT_EQ(u_.Run("--fg", &out), 0) << out << u_.Log();
+  std::string work_file;
+  ASSERT_TRUE(u_.ReadWorkFile(&work_file)) << u_.Log();
+  ASSERT_NE(work_file.find("InstallFile=\"tqdemo-win64.msi\""), std::string::npos) << work_file;
+
+  // The service takes the install request; its own package stops it.
+  u_.ClearLog();
+  u_.Configure("Prompt", "MaxLoopCount 0\n");
+  ASSERT_EQ(TqRunCommand(updt::kTqupdd + " -v 0 install start", &out), 0) << out;
+  ASSERT_TRUE(u_.WaitForLog("Checking for Current WorkFile List")) << u_.Log();
+  TqRunCommand(updt::kTqupdreq + " install -w 60", &out);
+  ASSERT_TRUE(u_.WaitForLog("Got Stop Event During Install")) << u_.Log();
+  EXPECT_TRUE(u_.WaitForLog("TQUpdateD64 - Stopped")) << u_.Log();
+  EXPECT_TRUE(TqWaitServiceState("TQUpdateD64", SERVICE_STOPPED)) << u_.Log();
+  EXPECT_EQ(u_.RegValue("tqupdate-win64", "Version"), "6.7.502");
+  EXPECT_EQ(u_.RegValue("tqdemo-win64", "Version"), "") << "the run ended before the second package";
+
+  EXPECT_TRUE(UpdateSystem::Exists(u_.Work("tqdemo-win64.msi"))) << u_.Log();
+  ASSERT_TRUE(u_.ReadWorkFile(&work_file)) << u_.Log();
+  EXPECT_EQ(work_file,
+            "Name=\"tqdemo-win64\",Desc=\"Demo program\",CurVersion=\"NotInstalled\",NewVersion=\"1.2.3-00\","
+            "InstallFile=\"tqdemo-win64.msi\"\n");
+}
