@@ -18,62 +18,17 @@
 #include "platform/file.h"
 #include "platform/system.h"
 #include "tests/support/child.h"
+#include "tests/support/planted.h"
 #include "tests/support/temp_system.h"
 #include "tests/support/users.h"
 
 namespace {
 
 constexpr char kVictimText[] = "victim: must never change\n";
-constexpr char kAttackerText[] = "attacker's own file\n";
 
-enum class Plant { kSymlink, kHardLink, kFifo, kDirectory, kOthersFile };
-
-const char* PlantName(Plant p) {
-  switch (p) {
-    case Plant::kSymlink: return "symbolic link";
-    case Plant::kHardLink: return "hard link";
-    case Plant::kFifo: return "FIFO";
-    case Plant::kDirectory: return "directory";
-    case Plant::kOthersFile: return "file of another user";
-  }
-  return "?";
-}
-
-// The state of a file a test must find unchanged.
-struct Snapshot {
-  std::string text;
-  struct stat st;
-};
-
-Snapshot Take(const TempSystem& sys, const std::string& relative) {
-  Snapshot s{"", {}};
-  ::lstat(sys.path(relative).c_str(), &s.st);
-  if (S_ISREG(s.st.st_mode)) s.text = sys.ReadFile(relative);  // never open a FIFO
-  return s;
-}
-
-bool Same(const Snapshot& a, const Snapshot& b) {
-  return a.text == b.text && a.st.st_ino == b.st.st_ino && a.st.st_size == b.st.st_size &&
-         a.st.st_mtim.tv_sec == b.st.st_mtim.tv_sec && a.st.st_mtim.tv_nsec == b.st.st_mtim.tv_nsec &&
-         a.st.st_mode == b.st.st_mode && a.st.st_uid == b.st.st_uid;
-}
-
-// Plants `p` at `name` in `sys` pointing at (or being) the victim file.
-void PlantAt(TempSystem& sys, Plant p, const std::string& name) {
-  std::string path = sys.path(name);
-  switch (p) {
-    case Plant::kSymlink: ASSERT_EQ(::symlink(sys.path("victim").c_str(), path.c_str()), 0); break;
-    case Plant::kHardLink: ASSERT_EQ(::link(sys.path("victim").c_str(), path.c_str()), 0); break;
-    case Plant::kFifo: ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0); break;
-    case Plant::kDirectory: ASSERT_EQ(::mkdir(path.c_str(), 0777), 0); break;
-    case Plant::kOthersFile: {
-      sys.WriteFile(name, kAttackerText);
-      TqUser other = TqOutsider();
-      ASSERT_EQ(::chown(path.c_str(), other.uid, other.gid), 0);
-      ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
-      break;
-    }
-  }
+// Plants `p` at `name` in `sys`; links point at the victim file.
+bool PlantAt(TempSystem& sys, TqPlant p, const std::string& name) {
+  return TqPlantAt(p, sys.path(name), sys.path("victim"), TqOutsider());
 }
 
 }  // namespace
@@ -120,33 +75,33 @@ TEST(PlantedNames, WritesNeverReachTheVictimOrAnotherUsersFile) {
          return PlatCopyFile((p.substr(0, p.rfind('/')) + "/source").c_str(), p.c_str(), 0);
        }},
   };
-  for (Plant plant : {Plant::kSymlink, Plant::kHardLink, Plant::kFifo, Plant::kDirectory, Plant::kOthersFile}) {
+  for (TqPlant plant : kTqPlants) {
     for (const Op& op : ops) {
       TempSystem sys;
       sys.WriteFile("victim", kVictimText);
       ::chmod(sys.path("victim").c_str(), 0600);
       sys.WriteFile("source", "copied text\n");
-      PlantAt(sys, plant, "fixed.txt");
-      Snapshot victim = Take(sys, "victim");
-      Snapshot planted = Take(sys, "fixed.txt");
+      ASSERT_TRUE(PlantAt(sys, plant, "fixed.txt"));
+      TqSnapshot victim = TqTake(sys.path("victim"));
+      TqSnapshot planted = TqTake(sys.path("fixed.txt"));
       int r = op.run(sys.path("fixed.txt"));
-      std::string what = std::string(op.name) + " over a " + PlantName(plant);
-      EXPECT_TRUE(Same(victim, Take(sys, "victim"))) << what;
-      bool replaced_ok = op.replaces_name && plant != Plant::kDirectory;
+      std::string what = std::string(op.name) + " over a " + TqPlantName(plant);
+      EXPECT_TRUE(TqSame(victim, TqTake(sys.path("victim")))) << what;
+      bool replaced_ok = op.replaces_name && plant != TqPlant::kDirectory;
       if (replaced_ok) {
         EXPECT_EQ(r, 0) << what;
         struct stat st;
         ASSERT_EQ(::lstat(sys.path("fixed.txt").c_str(), &st), 0);
         EXPECT_TRUE(S_ISREG(st.st_mode)) << what;
         EXPECT_EQ(st.st_uid, ::geteuid()) << what;
-        if (plant == Plant::kOthersFile) {
+        if (plant == TqPlant::kAttackerFile) {
           // The other user's file is gone from the name, never rewritten.
           EXPECT_NE(st.st_ino, planted.st.st_ino) << what;
         }
       } else {
         EXPECT_EQ(r, -1) << what;
         EXPECT_EQ(PlatGetLastError(), ERROR_ACCESS_DENIED) << what;
-        EXPECT_TRUE(Same(planted, Take(sys, "fixed.txt"))) << what;
+        EXPECT_TRUE(TqSame(planted, TqTake(sys.path("fixed.txt")))) << what;
       }
       // No temporary is left beside the name.
       std::string out;
@@ -159,15 +114,16 @@ TEST(PlantedNames, WritesNeverReachTheVictimOrAnotherUsersFile) {
 // Reads by a fixed name refuse a symbolic link and a FIFO (which would block
 // the reader) with 5; a planted name never makes a reader see the victim.
 TEST(PlantedNames, ReadsRefuseLinksAndFifos) {
-  for (Plant plant : {Plant::kSymlink, Plant::kFifo}) {
+  if (!TqIsAdmin()) GTEST_SKIP() << "needs the administrator to plant as another user";
+  for (TqPlant plant : {TqPlant::kSymlink, TqPlant::kFifo}) {
     TempSystem sys;
     sys.WriteFile("victim", kVictimText);
-    PlantAt(sys, plant, "fixed.txt");
+    ASSERT_TRUE(PlantAt(sys, plant, "fixed.txt"));
     std::string text;
-    EXPECT_EQ(PlatReadFile(sys.path("fixed.txt").c_str(), &text), -1) << PlantName(plant);
-    EXPECT_EQ(PlatGetLastError(), ERROR_ACCESS_DENIED) << PlantName(plant);
-    EXPECT_EQ(PlatFileOpen(sys.path("fixed.txt").c_str(), "r"), nullptr) << PlantName(plant);
-    EXPECT_EQ(PlatGetLastError(), ERROR_ACCESS_DENIED) << PlantName(plant);
+    EXPECT_EQ(PlatReadFile(sys.path("fixed.txt").c_str(), &text), -1) << TqPlantName(plant);
+    EXPECT_EQ(PlatGetLastError(), ERROR_ACCESS_DENIED) << TqPlantName(plant);
+    EXPECT_EQ(PlatFileOpen(sys.path("fixed.txt").c_str(), "r"), nullptr) << TqPlantName(plant);
+    EXPECT_EQ(PlatGetLastError(), ERROR_ACCESS_DENIED) << TqPlantName(plant);
   }
 }
 

@@ -7,8 +7,6 @@
 // save, an install request and a log rotation each time.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,11 +19,12 @@
 #include "platform/event.h"
 #include "platform/file.h"
 #include "platform/named_mutex.h"
-#include "platform/system.h"
 #include "platform/security.h"
+#include "platform/system.h"
 #include "runtime/env.h"
 #include "runtime/mutex.h"
 #include "tests/support/child.h"
+#include "tests/support/planted.h"
 #include "tests/support/users.h"
 #include "tests/update/update_test_util.h"
 
@@ -36,45 +35,7 @@ using updt::UpdateSystem;
 namespace {
 
 constexpr char kVictimText[] = "root's secret: never to be written by the service\n";
-constexpr char kAttackerText[] = "the attacker's own file\n";
 constexpr char kLog[] = "home-tq/TQUpdate/Log/tqupd-log.txt";
-
-enum class Plant { kSymlink, kHardLink, kFifo, kDirectory, kAttackerFile };
-
-const char* PlantName(Plant p) {
-  switch (p) {
-    case Plant::kSymlink: return "symbolic link to the victim";
-    case Plant::kHardLink: return "hard link to the victim";
-    case Plant::kFifo: return "FIFO";
-    case Plant::kDirectory: return "directory";
-    case Plant::kAttackerFile: return "file of the attacker";
-  }
-  return "?";
-}
-
-// What a file looked like, to show it did not change.
-struct Snapshot {
-  bool exists = false;
-  std::string text;
-  struct stat st {};
-};
-
-Snapshot Take(const std::string& path) {
-  Snapshot s;
-  s.exists = ::lstat(path.c_str(), &s.st) == 0;
-  if (s.exists && S_ISREG(s.st.st_mode)) {
-    std::string out;
-    TqRunCommand("cat '" + path + "'", &out);
-    s.text = out;
-  }
-  return s;
-}
-
-bool Same(const Snapshot& a, const Snapshot& b) {
-  return a.exists == b.exists && a.text == b.text && a.st.st_ino == b.st.st_ino && a.st.st_size == b.st.st_size &&
-         a.st.st_mtim.tv_sec == b.st.st_mtim.tv_sec && a.st.st_mtim.tv_nsec == b.st.st_mtim.tv_nsec &&
-         a.st.st_uid == b.st.st_uid && a.st.st_mode == b.st.st_mode;
-}
 
 // The log's text when the log is a regular file (a planted FIFO would block
 // a reader), else "".
@@ -82,35 +43,6 @@ std::string SafeLog(UpdateSystem& u) {
   struct stat st;
   if (::lstat(u.sys().path(kLog).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
   return u.Log();
-}
-
-// Plants `p` at `path` as the attacker would have; the victim is `victim`.
-void PlantAt(Plant p, const std::string& path, const std::string& victim, const TqUser& attacker) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  switch (p) {
-    case Plant::kSymlink:
-      ASSERT_EQ(::symlink(victim.c_str(), path.c_str()), 0) << path;
-      ASSERT_EQ(::lchown(path.c_str(), attacker.uid, attacker.gid), 0);
-      break;
-    case Plant::kHardLink: ASSERT_EQ(::link(victim.c_str(), path.c_str()), 0) << path; break;
-    case Plant::kFifo:
-      ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0) << path;
-      ASSERT_EQ(::chown(path.c_str(), attacker.uid, attacker.gid), 0);
-      break;
-    case Plant::kDirectory:
-      ASSERT_EQ(::mkdir(path.c_str(), 0777), 0) << path;
-      ASSERT_EQ(::chown(path.c_str(), attacker.uid, attacker.gid), 0);
-      break;
-    case Plant::kAttackerFile: {
-      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-      ASSERT_GE(fd, 0) << path;
-      ASSERT_EQ(::write(fd, kAttackerText, sizeof kAttackerText - 1), static_cast<ssize_t>(sizeof kAttackerText - 1));
-      ::close(fd);
-      ASSERT_EQ(::chown(path.c_str(), attacker.uid, attacker.gid), 0);
-      ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
-      break;
-    }
-  }
 }
 
 // Removes whatever is at `path` (a planted object), without following it.
@@ -200,14 +132,14 @@ TEST(LocalAttacker, PlantedNamesNeverTurnTheServiceAgainstTheMachine) {
     std::filesystem::create_directories(u.sys().path("common/TQ"));
     std::filesystem::create_directories(u.sys().path("system/registry"));
     std::string target = u.sys().path(n.relative);
-    for (Plant plant : {Plant::kSymlink, Plant::kHardLink, Plant::kFifo, Plant::kDirectory, Plant::kAttackerFile}) {
-      std::string what = std::string(n.what) + " planted as a " + PlantName(plant);
+    for (TqPlant plant : kTqPlants) {
+      std::string what = std::string(n.what) + " planted as a " + TqPlantName(plant);
       Unplant(target);
       Unplant(u.WorkFilePath());
       if (std::string(n.relative) != kLog) SeedBigLog(u);
-      PlantAt(plant, target, victim, attacker);
-      Snapshot victim_before = Take(victim);
-      Snapshot planted_before = Take(target);
+      ASSERT_TRUE(TqPlantAt(plant, target, victim, attacker));
+      TqSnapshot victim_before = TqTake(victim);
+      TqSnapshot planted_before = TqTake(target);
 
       // A check under Prompt: fetch, verify, save the work file.
       u.Configure("Prompt");
@@ -226,19 +158,19 @@ TEST(LocalAttacker, PlantedNamesNeverTurnTheServiceAgainstTheMachine) {
       EXPECT_EQ(asked, 0) << what << "\n" << out;
       u.StopForeground();
 
-      EXPECT_TRUE(Same(victim_before, Take(victim))) << what << ": the victim changed";
-      if (plant == Plant::kAttackerFile) {
-        Snapshot now = Take(target);
+      EXPECT_TRUE(TqSame(victim_before, TqTake(victim))) << what << ": the victim changed";
+      if (plant == TqPlant::kAttackerFile) {
+        TqSnapshot now = TqTake(target);
         // Written through, it would have changed; replaced as a whole name
         // (the registry hive, the log generation), the file is gone from
         // the name and the attacker's data is left alone.
         if (now.exists && now.st.st_ino == planted_before.st.st_ino) {
-          EXPECT_TRUE(Same(planted_before, now)) << what << ": root wrote the attacker's file";
+          EXPECT_TRUE(TqSame(planted_before, now)) << what << ": root wrote the attacker's file";
         }
       }
       EXPECT_EQ(OwnedBy(u.sys().root(), attacker.uid, target), std::vector<std::string>{}) << what;
       std::string log = SafeLog(u);
-      if (n.logged && plant != Plant::kHardLink) {
+      if (n.logged && plant != TqPlant::kHardLink) {
         EXPECT_TRUE(LogsFailureOf(log, target)) << what << ": the refusal is not logged\n" << log;
       }
       if (std::string(n.relative) != kLog) {
@@ -440,4 +372,33 @@ TEST(LocalAttacker, WorkFileGrowsOldAcrossRewrites) {
   ASSERT_TRUE(UpdateSystem::Exists(work)) << u.Log();
   ASSERT_EQ(PlatGetCreationTime(work.c_str(), &t), 0);
   EXPECT_GE(t, PlatTimeNow() - 60) << "the new work file starts young";
+}
+
+// The machine-wide data folder and the system root handed to another user
+// (as a careless earlier installation might have): the service names each
+// with its owner in a refusal, leaves them alone and ends its run.
+TEST(LocalAttacker, FoldersOfAnotherUserAreRefusedByName) {
+  if (!updt::CanRun()) GTEST_SKIP() << "wixl/msibuild or the development key is missing";
+  if (!TqIsAdmin()) GTEST_SKIP() << "needs the administrator to act as the service";
+  TqUser attacker = TqOutsider();
+  UpdateSystem u;
+  Publish(u);
+  u.Configure("Prompt");
+  std::filesystem::create_directories(u.sys().path("common/TQ"));
+  for (const char* dir : {"common/TQ", "system"}) {
+    ASSERT_EQ(::chown(u.sys().path(dir).c_str(), attacker.uid, attacker.gid), 0) << dir;
+    ASSERT_EQ(::chmod(u.sys().path(dir).c_str(), 0777), 0) << dir;
+  }
+  std::string out;
+  EXPECT_EQ(TqRunCommand("timeout 120 " + updt::kTqupdd + " --fg </dev/null", &out), 0) << out;
+  for (const char* dir : {"common/TQ", "system"}) {
+    EXPECT_EQ(u.CountText("Refusing Directory: " + u.sys().path(dir) + " - owned by " + attacker.name + ", not by root"),
+              1)
+        << dir << "\n" << u.Log();
+    struct stat st;
+    ASSERT_EQ(::lstat(u.sys().path(dir).c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, attacker.uid) << dir << ": another user's folder is left alone";
+    EXPECT_EQ(st.st_mode & 07777, 0777u) << dir;
+  }
+  EXPECT_EQ(u.CountText("TQUpdateD64 - Stopped"), 1) << u.Log();
 }
