@@ -9,7 +9,7 @@ packages=(
   libssl-dev openssl libexpat1-dev
   clang libclang-rt-14-dev
   libmsi-dev libgcab-dev wixl msitools
-  python3 coreutils procps curl iproute2 util-linux
+  python3 coreutils procps curl iproute2 util-linux passwd
 )
 
 missing=()

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <syslog.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -68,9 +69,16 @@ int AppendLine(const std::string& path, const std::string& line) {
   std::string root = PlatSystemRoot();
   plat_sys_mkdir(root.c_str(), 0755);
   plat_sys_mkdir((root + "/events").c_str(), 0755);
-  int fd = plat_sys_open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+  // Never through a link, never blocking on a FIFO planted at the name.
+  int fd = plat_sys_open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK, 0644);
   if (fd < 0) {
-    PlatSetLastErrorFromErrno(errno);
+    PlatSetLastErrorFromErrno(errno == ELOOP || errno == ENXIO ? EACCES : errno);
+    return -1;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    PlatSetLastError(ERROR_ACCESS_DENIED);
     return -1;
   }
   size_t done = 0;

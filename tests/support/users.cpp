@@ -16,14 +16,17 @@ namespace {
 
 // Creates the user `name` when missing (no home, no login), in the users'
 // group when `member`.
+// Tests running at the same time may create the same user or group; the
+// system's tools then fail on the other's lock for a moment: try again.
 TqUser EnsureUser(const char* name, bool member) {
-  if (!::getpwnam(name)) {
+  for (int attempt = 0; attempt < 50 && !::getpwnam(name); ++attempt) {
     std::string cmd = std::string("useradd --system --no-create-home --shell /usr/sbin/nologin ") + name;
-    TqRunCommand(cmd);
+    if (TqRunCommand(cmd) != 0) ::usleep(100 * 1000);
   }
   if (member) {
     TqUsersGroup();
-    TqRunCommand(std::string("usermod -a -G ") + kPlatUsersGroup + " " + name);
+    std::string cmd = std::string("usermod -a -G ") + kPlatUsersGroup + " " + name;
+    for (int attempt = 0; attempt < 50 && TqRunCommand(cmd) != 0; ++attempt) ::usleep(100 * 1000);
   }
   struct passwd* pw = ::getpwnam(name);
   if (!pw) throw std::runtime_error(std::string("cannot create user ") + name);
@@ -36,7 +39,7 @@ bool TqIsAdmin() { return ::geteuid() == 0; }
 
 long TqUsersGroup() {
   if (!TqIsAdmin()) return -1;
-  PlatEnsureUsersGroup();
+  for (int attempt = 0; attempt < 50 && PlatEnsureUsersGroup() != 0; ++attempt) ::usleep(100 * 1000);
   struct group* gr = ::getgrnam(kPlatUsersGroup);
   return gr ? static_cast<long>(gr->gr_gid) : -1;
 }
