@@ -10,12 +10,15 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
 
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/folders.h"
+#include "platform/registry.h"
 #include "platform/system.h"
 #include "tests/support/child.h"
 #include "tests/support/planted.h"
@@ -265,4 +268,25 @@ TEST(PlantedNames, OwnPathsAreNarrowedOrRefused) {
   EXPECT_EQ(owner, other.uid);
   ASSERT_EQ(::stat(sys.path("open").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0777u) << "another user's directory is left alone";
+}
+
+// The registry hive replaced by a link to a victim between two writers: the
+// next write refuses the link (5) instead of reading the victim as the hive
+// or writing through it.
+TEST(PlantedNames, HiveReplacedByALinkBetweenTwoWrites) {
+  TempSystem sys;
+  ASSERT_EQ(PlatRegImport("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TQ Software\\a]\r\n"
+                          "\"Version\"=\"1\"\r\n",
+                          nullptr),
+            ERROR_SUCCESS);
+  std::string hive = PlatSystemPath("registry/HKLM.reg");
+  sys.WriteFile("victim", kVictimText);
+  ASSERT_EQ(std::remove(hive.c_str()), 0);
+  ASSERT_EQ(::symlink(sys.path("victim").c_str(), hive.c_str()), 0);
+  TqSnapshot victim = TqTake(sys.path("victim"));
+  EXPECT_EQ(PlatRegImport("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TQ Software\\b]\r\n"
+                          "\"Version\"=\"2\"\r\n",
+                          nullptr),
+            ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(TqSame(victim, TqTake(sys.path("victim"))));
 }
