@@ -207,6 +207,9 @@ TQ_CHILD_ROLE(outsider_takes_objects) {
 }
 
 TQ_CHILD_ROLE(member_takes_work_mutex) {
+  // What the tool asks to tell whether a worker runs, then what a reader of
+  // the work file does.
+  if (PlatMutexExists(args.at(0).c_str()) != 1) return 9;
   PlatMutex* m = PlatMutexCreate(args.at(0).c_str(), nullptr);
   if (!m) return 10;
   uint32_t r = PlatMutexWait(m, 30000);
