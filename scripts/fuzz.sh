@@ -29,10 +29,10 @@ if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDI
 
 status=0
 printf '%-20s %14s %10s %s\n' target inputs findings seconds
-for spec in "${targets[@]}"; do
-  t="${spec%%:*}"
+for entry in "${targets[@]}"; do
+  t="${entry%%:*}"
   time_for="$seconds"
-  [ "$spec" != "$t" ] && time_for="${spec#*:}"
+  [ "$entry" != "$t" ] && time_for="${entry#*:}"
   # Absolute paths: a target may change its working directory.
   work="$PWD/build-fuzz/runs/$t"
   findings="$PWD/build-fuzz/findings/$t"
