@@ -7,7 +7,6 @@
 #include <cstring>
 #include <strings.h>
 
-#include "platform/system.h"
 
 namespace {
 
@@ -33,11 +32,11 @@ void Print(bool error, const char* format, va_list ap) {
   std::vsnprintf(text, sizeof text, format, ap);
   size_t len = std::strlen(text);
   if (IsGuiClient() && g_message_box) {
-    if (len > 0 && text[len - 1] == '\n') text[len - 1] = '\0';
-    if (error) PlatBeep();
-    g_message_box(error ? "Error" : "Info", text);
-    ToHook(error, text, std::strlen(text));
-    return;
+    if (len > 0 && text[len - 1] == '\n') text[--len] = '\0';
+    if (g_message_box(error ? "Error" : "Info", text) == 0) {
+      ToHook(error, text, len);
+      return;
+    }
   }
   FILE* out = error ? (stderr ? stderr : stdout) : stdout;
   std::fputs(text, out);

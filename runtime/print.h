@@ -8,7 +8,8 @@
 // message box for a GUI client). An absent or empty format prints nothing.
 void RVPrintInfo(const char* format, ...) RV_PRINTF(1, 2);
 
-// As RVPrintInfo, to standard error (or an "Error" message box after a beep).
+// As RVPrintInfo, to standard error (or an "Error" message box after the
+// bell).
 void RVPrintError(const char* format, ...) RV_PRINTF(1, 2);
 
 // The client kind set by the login layer; "None" until something sets it.
@@ -17,8 +18,10 @@ const char* RVClientKind();
 // Sets the client kind ("WIN32-GUI", "WIN64-GUI" select message boxes).
 void RVSetClientKind(const char* kind);
 
-// Shows a system-modal warning message box; installed by a windowed program.
-typedef void (*RVMessageBoxHook)(const char* caption, const char* text);
+// Shows a system-modal warning message box, after the bell when `caption`
+// is "Error"; installed by a windowed program. Returns 0 when the box was shown, -1 when none could be (the text then
+// goes to the console as in a program without boxes).
+typedef int (*RVMessageBoxHook)(const char* caption, const char* text);
 
 // Installs the message box hook (null: message boxes fall back to the console).
 void RVSetMessageBoxHook(RVMessageBoxHook hook);

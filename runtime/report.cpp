@@ -15,7 +15,7 @@ void DefaultError(const char* text) { UpdMessage(7, "%s", text); }
 RVReportHooks g_hooks = {DefaultInfo, DefaultWarning, DefaultError};
 
 void Report(void (*hook)(const char*), const char* format, va_list ap) {
-  char text[1024];
+  char text[4096];
   std::vsnprintf(text, sizeof text, format ? format : "", ap);
   hook(text);
 }

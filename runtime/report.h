@@ -5,13 +5,14 @@
 
 #include "runtime/print.h"
 
-// Reports runtime information (formatted into 1,024 bytes).
+// Reports runtime information (formatted into 4,096 bytes; the default
+// hooks' log messages keep their own, shorter limit).
 void RVReportInfo(const char* format, ...) RV_PRINTF(1, 2);
 
-// Reports a runtime warning (formatted into 1,024 bytes).
+// Reports a runtime warning (formatted as RVReportInfo).
 void RVReportWarning(const char* format, ...) RV_PRINTF(1, 2);
 
-// Reports a runtime error (formatted into 1,024 bytes).
+// Reports a runtime error (formatted as RVReportInfo).
 void RVReportError(const char* format, ...) RV_PRINTF(1, 2);
 
 // One program's report hooks; each receives the formatted text. A null slot

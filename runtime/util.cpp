@@ -3,6 +3,7 @@
 #include "runtime/util.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -199,6 +200,13 @@ uint32_t RVWaitMs(int64_t seconds, uint32_t second_ms) {
   uint64_t s = static_cast<uint64_t>(seconds) > kLongest ? kLongest : static_cast<uint64_t>(seconds);
   uint64_t ms = s * second_ms;
   return static_cast<uint32_t>(ms > kLongest ? kLongest : ms);
+}
+
+uint32_t RVSecondMs() {
+  const char* v = PlatEnvGet("TQ_TEST_SECOND_MS");
+  if (!v || !*v) return 1000;
+  long ms = std::strtol(v, nullptr, 10);
+  return ms >= 1 && ms <= 1000 ? static_cast<uint32_t>(ms) : 1000;
 }
 
 int RVTokenize(char* text, char** tokens, int size, const char* separators) {

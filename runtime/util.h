@@ -29,6 +29,10 @@ const char* RVOsName();
 // means none); pure.
 uint32_t RVWaitMs(int64_t seconds, uint32_t second_ms);
 
+// Milliseconds per second of the programs' waits: 1000, or the test-only
+// TQ_TEST_SECOND_MS of the process environment (1 to 1000).
+uint32_t RVSecondMs();
+
 // Creates every missing directory leading to the last component of `path`
 // (which itself is never created). 0, or -1 after reporting.
 int RVMakeDirs(const char* path);

@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   libmsi-dev libgcab-dev wixl msitools
   python3 coreutils procps curl iproute2 util-linux passwd
+  libfltk1.3-dev xvfb xdotool imagemagick x11-utils x11-apps xclip fonts-dejavu-core
 )
 
 missing=()

@@ -17,4 +17,8 @@ cmake -S . -B "$dir" -DTQ_WERROR=ON "${flags[@]}"
 cmake --build "$dir" -j"$(nproc)"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+if [ "$dir" = build-asan ]; then
+  # Leaks inside the X libraries, Xft and fontconfig (their caches) only.
+  export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+fi
 ctest --test-dir "$dir" --output-on-failure -j"$(nproc)"

@@ -51,15 +51,11 @@ struct UpdWorkerState {
   uint32_t second_ms;         // milliseconds per second of waiting (1000)
 };
 
-// Milliseconds per second of the worker's waits: 1000, or the test-only
-// TQ_TEST_SECOND_MS of the process environment (which the configuration
-// file's Env statements cannot reach: it is read before the file).
-uint32_t SecondMs() {
-  const char* v = PlatEnvGet("TQ_TEST_SECOND_MS");
-  if (!v || !*v) return 1000;
-  long ms = std::strtol(v, nullptr, 10);
-  return ms >= 1 && ms <= 1000 ? static_cast<uint32_t>(ms) : 1000;
-}
+// Milliseconds per second of the worker's waits. The test-only
+// TQ_TEST_SECOND_MS is read from the process environment, which the
+// configuration file's Env statements cannot reach: it is read before the
+// file.
+uint32_t SecondMs() { return RVSecondMs(); }
 
 // A work file older than a day is recreated with a fresh creation time and
 // removed, so a later file of that name starts young. The age is the file's

@@ -71,6 +71,35 @@ TEST_F(UpdateSelf, InstallingTheServicePackageStopsTheServiceAndStartsTheTool) {
             MsiFixtureContent("main.txt", Product("tqupdate-win64", "6.7.502")));
 }
 
+// The same installation with the real configuration tool in its place: the
+// service stops during its own installation, starts the tool without a
+// display, and the tool (after its wait) starts the service again.
+TEST_F(UpdateSelf, TheRealToolStartsTheServiceAgain) {
+  if (!updt::CanRun()) GTEST_SKIP() << "wixl/msibuild or the development key is missing";
+  ASSERT_TRUE(u_.Serve(Transport::kHttp));
+  ASSERT_TRUE(u_.Publish(Product("tqupdate-win64", "6.7.502"), "pkgs/tqupdate-win64.msi", "service",
+                         {{"Service", "TQUpdateD64"}}));
+  u_.WriteScript(
+      "Update\n    Name tqupdate-win64\n    Desc 'Update service'\n    InstallFile {src}pkgs/tqupdate-win64.msi\n"
+      "    SignatureFile {src}pkgs/tqupdate-win64.sig\n    Verify VersionLT=6.7.5-02\n");
+  u_.Configure("Automatic", "MaxLoopCount 0\n");
+  u_.sys().WriteFile("home-tq/TQUpdate/bin/.keep", "");
+  ASSERT_EQ(TqRunCommand("cp " TQ_BINARY_DIR "/tool/tqupdcnf " + MsiFixtureQuote(u_.Home("TQUpdate/bin/tqupdcnf"))), 0);
+  u_.sys().UnsetEnv("DISPLAY");
+
+  std::string out;
+  ASSERT_EQ(TqRunCommand(updt::kTqupdd + " -v 0 install start", &out), 0) << out;
+  ASSERT_TRUE(u_.WaitForLog("Got Stop Event During Install")) << u_.Log();
+  ASSERT_TRUE(u_.WaitForLog("TQUpdateD64 - Stopped")) << u_.Log();
+  // The tool brings the service back: a second start in the log, and the
+  // service running under the service manager.
+  const std::string started = "TQUpdateD64 - Version: 6.7.5-01 - Started";
+  for (int i = 0; i < 600 && u_.CountPrefix(started) < 2; ++i) PlatSleepMs(25);
+  EXPECT_EQ(u_.CountPrefix(started), 2) << u_.Log();
+  EXPECT_TRUE(TqWaitServiceState("TQUpdateD64", SERVICE_RUNNING)) << u_.Log();
+  EXPECT_EQ(u_.RegValue("tqupdate-win64", "Version"), "6.7.502");
+}
+
 // Install type Prompt: an install request installs the service's own
 // package first, which stops the service; the run ends early with the
 // second package still pending. That package stays in the work directory

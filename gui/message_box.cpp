@@ -1,0 +1,63 @@
+// The tool's message boxes.
+#include "gui/message_box.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "gui/test_trace.h"
+#include "gui/window_system.h"
+#include "runtime/print.h"
+#include "runtime/report.h"
+
+namespace {
+
+// Writes a text that no box could show to the console.
+void ToConsole(const char* text, PlatBoxIcon icon) {
+  FILE* out = icon == PLAT_BOX_ICON_INFO ? stdout : stderr;
+  std::fputs(text, out);
+  size_t len = std::strlen(text);
+  if (len == 0 || text[len - 1] != '\n') std::fputc('\n', out);
+  std::fflush(out);
+}
+
+}  // namespace
+
+int GUIShowBox(const char* caption, const char* text, PlatBoxIcon icon, int bell) {
+  if (!text || !*text) return 0;
+  std::string shown(text, strnlen(text, kGUIBoxTextMax));
+  const PlatWindowOps* ops = GUIWindowOps();
+  char reason[256];
+  int shown_ok = -1;
+  if (bell) ops->bell();
+  if (ops->open_display(reason, sizeof reason) == 0)
+    shown_ok = ops->message_box(caption, shown.c_str(), icon, nullptr);
+  if (shown_ok != 0) {
+    ToConsole(shown.c_str(), icon);
+    return -1;
+  }
+  GUITestTrace(std::string("box ") + caption + ": " + shown);
+  return 0;
+}
+
+void GUIReportErrorBox(const char* text) { GUIShowBox("TQ Error", text, PLAT_BOX_ICON_ERROR, 1); }
+
+void GUIReportInfoBox(const char* text) { GUIShowBox("TQ Info", text, PLAT_BOX_ICON_INFO, 1); }
+
+void GUIReportWarningBox(const char* text) { GUIShowBox("TQ Info", text, PLAT_BOX_ICON_WARNING, 1); }
+
+int GUIPrintBox(const char* caption, const char* text) {
+  const PlatWindowOps* ops = GUIWindowOps();
+  char reason[256];
+  if (caption && std::strcmp(caption, "Error") == 0) ops->bell();
+  if (ops->open_display(reason, sizeof reason) != 0) return -1;
+  if (ops->message_box(caption, text ? text : "", PLAT_BOX_ICON_WARNING, nullptr) != 0) return -1;
+  GUITestTrace(std::string("box ") + caption + ": " + (text ? text : ""));
+  return 0;
+}
+
+void GUIInstallMessageBoxes() {
+  static const RVReportHooks hooks = {GUIReportInfoBox, GUIReportWarningBox, GUIReportErrorBox};
+  RVSetReportHooks(&hooks);
+  RVSetMessageBoxHook(GUIPrintBox);
+}
