@@ -1,12 +1,15 @@
 // HttpGet and HttpsGet fetching one 256 MiB file over loopback, beside curl
-// fetching the same file from the same peer in the same run:
-// python3 -m http.server for HTTP, openssl s_server -WWW for HTTPS.
+// fetching the same file from the same peer in the same run, once without
+// any sync and once followed by a sync of the file: python3 -m http.server
+// for HTTP, openssl s_server -WWW for HTTPS. The LocalShare copy of the same
+// file beside cp followed by a sync of the copy.
 //
 //   bench_fetch [--benchmark_filter=...]
 //
 // The received files go to a temporary directory, or to TQ_BENCH_OUT_DIR
-// when set (HttpGet forces its file to disk once before it closes it; curl
-// does not). At the end the ratios client time / curl time are printed.
+// when set (our clients have their file on disk when they report success;
+// curl does not, curl+sync does). At the end the ratios of the times are
+// printed.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -25,9 +28,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "engine/config.h"
+#include "fetch/fetch_settings.h"
 #include "fetch/http_get.h"
-#include "runtime/alloc.h"
+#include "fetch/local_share.h"
 
 namespace {
 
@@ -89,8 +92,7 @@ bool StartPeer(const std::vector<std::string>& argv, const std::string& dir, int
 }
 
 void SetServer(int port) {
-  RVFree(g_upd_config->server);
-  g_upd_config->server = RVStrDup(("127.0.0.1:" + std::to_string(port)).c_str());
+  g_upd_fetch.server = "127.0.0.1:" + std::to_string(port);
 }
 
 // Runs one fetch per iteration, timing it, and keeps the mean.
@@ -112,8 +114,9 @@ void Run(benchmark::State& state, const char* name, Fetch fetch) {
   if (state.iterations() > 0) g_seconds[name] = total / static_cast<double>(state.iterations());
 }
 
-bool Curl(const std::string& url, const std::string& out, bool tls) {
+bool Curl(const std::string& url, const std::string& out, bool tls, bool sync = false) {
   std::string cmd = "curl -s --http1.0 " + std::string(tls ? "-k " : "") + "-o '" + out + "' '" + url + "'";
+  if (sync) cmd += " && sync '" + out + "'";
   return std::system(cmd.c_str()) == 0;
 }
 
@@ -137,10 +140,36 @@ void BM_CurlHttps(benchmark::State& state) {
   Run(state, "CurlHttps", [&](const std::string& out) { return Curl(url, out, true); });
 }
 
+void BM_CurlHttpSync(benchmark::State& state) {
+  std::string url = "http://127.0.0.1:" + std::to_string(g_http_port) + "/big.bin";
+  Run(state, "CurlHttpSync", [&](const std::string& out) { return Curl(url, out, false, true); });
+}
+
+void BM_CurlHttpsSync(benchmark::State& state) {
+  std::string url = "https://127.0.0.1:" + std::to_string(g_https_port) + "/big.bin";
+  Run(state, "CurlHttpsSync", [&](const std::string& out) { return Curl(url, out, true, true); });
+}
+
+void BM_LocalShare(benchmark::State& state) {
+  std::string src = g_dir + "/www/big.bin";
+  Run(state, "LocalShare", [&](const std::string& out) { return UpdLocalShareCopy(src.c_str(), out.c_str()) == 0; });
+}
+
+void BM_CpSync(benchmark::State& state) {
+  std::string src = g_dir + "/www/big.bin";
+  Run(state, "CpSync", [&](const std::string& out) {
+    return std::system(("cp '" + src + "' '" + out + "' && sync '" + out + "'").c_str()) == 0;
+  });
+}
+
 BENCHMARK(BM_HttpGet)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CurlHttp)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HttpsGet)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CurlHttps)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CurlHttpSync)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CurlHttpsSync)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LocalShare)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CpSync)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void Ratio(const char* ours, const char* curl) {
   if (g_seconds.count(ours) && g_seconds.count(curl) && g_seconds[curl] > 0)
@@ -182,13 +211,15 @@ int main(int argc, char** argv) {
                        "-quiet", "-cert", g_dir + "/cert.pem", "-key", g_dir + "/key.pem"},
                       g_dir + "/www", g_https_port);
 
-  g_upd_config = RVAllocRecord<UpdConfig>();
   if (up) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     Ratio("HttpGet", "CurlHttp");
+    Ratio("HttpGet", "CurlHttpSync");
     Ratio("HttpsGet", "CurlHttps");
+    Ratio("HttpsGet", "CurlHttpsSync");
+    Ratio("LocalShare", "CpSync");
   } else {
     std::fprintf(stderr, "peers did not start\n");
   }

@@ -7,7 +7,9 @@
 
 #include "engine/statement_file.h"
 #include "engine/work_entry.h"
+#include "platform/file.h"
 #include "runtime/alloc.h"
+#include "runtime/log_text.h"
 #include "runtime/env.h"
 #include "runtime/message.h"
 #include "service/schedule.h"
@@ -52,6 +54,67 @@ uint16_t InstallTypeCode(const char* value) {
   if (UpdStmtKeyIs(value, "Automatic")) return UPD_INSTALL_AUTOMATIC;
   if (UpdStmtKeyIs(value, "OnRequest")) return UPD_INSTALL_ONREQUEST;
   return UPD_INSTALL_NONE;
+}
+
+// The HttpsVerify code of a value, or -1 for anything but None, System or File.
+int32_t VerifyCode(const char* value) {
+  if (UpdStmtKeyIs(value, "None")) return UPD_HTTPS_VERIFY_NONE;
+  if (UpdStmtKeyIs(value, "System")) return UPD_HTTPS_VERIFY_SYSTEM;
+  if (UpdStmtKeyIs(value, "File")) return UPD_HTTPS_VERIFY_FILE;
+  return -1;
+}
+
+// Reads a MaxDownloadSize value: decimal digits only, 0 to 1 TiB. 0, or -1.
+int ParseSize(const char* value, int64_t* out) {
+  if (!*value) return -1;
+  int64_t v = 0;
+  for (const char* p = value; *p; ++p) {
+    if (*p < '0' || *p > '9') return -1;
+    v = v * 10 + (*p - '0');
+    if (v > kUpdMaxDownloadSizeMax) return -1;
+  }
+  *out = v;
+  return 0;
+}
+
+// Applies one of the transport keys (HttpsVerify, HttpsCAFile, HttpsPin,
+// MaxDownloadSize); a refused value is logged at level 9 and fails the read
+// after the last line. False when `key` is none of them.
+bool ApplyTransportKey(UpdConfig* config, const char* key, const char* value) {
+  RVShown shown;
+  if (UpdStmtKeyIs(key, "HttpsVerify")) {
+    int32_t code = VerifyCode(value);
+    if (code < 0) {
+      UpdMessage(9, "Invalid HttpsVerify: %s - None, System or File", RVShowText(&shown, value));
+      config->setting_errors++;
+    } else {
+      config->https_verify = code;
+    }
+  } else if (UpdStmtKeyIs(key, "HttpsCAFile")) {
+    SetText(&config->https_ca_file, value);
+  } else if (UpdStmtKeyIs(key, "HttpsPin")) {
+    std::array<unsigned char, kUpdPinSize> pin;
+    if (UpdParsePin(value, &pin) != 0) {
+      UpdMessage(9, "Invalid HttpsPin: %s - sha256/ and the Base64 of a 32-byte digest", RVShowText(&shown, value));
+      config->setting_errors++;
+    } else if (config->https_pin_count >= kUpdMaxPins) {
+      UpdMessage(8, "Too Many HttpsPin - %s ignored", RVShowText(&shown, value));
+    } else {
+      config->https_pins[config->https_pin_count++] = RVStrDup(value);
+    }
+  } else if (UpdStmtKeyIs(key, "MaxDownloadSize")) {
+    int64_t size = 0;
+    if (ParseSize(value, &size) != 0) {
+      UpdMessage(9, "Invalid MaxDownloadSize: %s - bytes, 0 to %lld", RVShowText(&shown, value),
+                 static_cast<long long>(kUpdMaxDownloadSizeMax));
+      config->setting_errors++;
+    } else {
+      config->max_download_size = size;
+    }
+  } else {
+    return false;
+  }
+  return true;
 }
 
 // Applies one statement to the record.
@@ -108,6 +171,8 @@ void Apply(UpdConfig* config, const UpdStmt* stmt) {
     }
   } else if (UpdStmtKeyIs(key, "MaxLoopCount")) {
     g_upd_max_loop_count = ToInt(value);
+  } else {
+    ApplyTransportKey(config, key, value);
   }
 }
 
@@ -121,6 +186,8 @@ void FreeRecord(UpdConfig* config) {
   RVFree(config->script);
   RVFree(config->user);
   RVFree(config->password);
+  RVFree(config->https_ca_file);
+  for (char* pin : config->https_pins) RVFree(pin);
   for (char* name : config->packages) RVFree(name);
   for (int i = 0; i < kUpdMaxEnv; ++i) {
     RVFree(config->env_names[i]);
@@ -148,6 +215,24 @@ int Check(const UpdConfig* config) {
     UpdMessage(9, "Password must be specified when username is specified");
     return -1;
   }
+  // The transport keys: a refused value was logged where it was read.
+  if (config->setting_errors > 0) return -1;
+  if (config->https_verify == UPD_HTTPS_VERIFY_FILE) {
+    RVShown shown;
+    PlatFileInfo info;
+    if (!config->https_ca_file) {
+      UpdMessage(9, "HttpsCAFile is required for HttpsVerify File");
+      return -1;
+    }
+    if (PlatFileStat(config->https_ca_file, &info) != 0 || !info.is_regular) {
+      UpdMessage(9, "HttpsCAFile is not a readable file: %s", RVShowText(&shown, config->https_ca_file));
+      return -1;
+    }
+    if (info.size == 0) {
+      UpdMessage(9, "HttpsCAFile is empty: %s", RVShowText(&shown, config->https_ca_file));
+      return -1;
+    }
+  }
   return 0;
 }
 
@@ -164,6 +249,8 @@ int UpdReadConfig() {
   FreeRecord(g_upd_config);
   g_upd_config = nullptr;
   g_upd_max_loop_count = 0;
+  // Until this read passes, the fetches have no settings of an earlier one.
+  UpdConfigToFetch(nullptr);
   std::string path = UpdConfigPath();
   UpdStmtReader reader;
   if (UpdStmtOpen(&reader, path.c_str(), kConfigTokens) != 0) {
@@ -201,7 +288,27 @@ int UpdReadConfig() {
   for (const UpdSchedule* w = config->schedules; w; w = w->next)
     UpdMessage(0, "Sched STime: %d, ETime: %d, Interval: %ld, DoW: %d, DoM: %d, Bits: %x", w->start, w->end,
                static_cast<long>(w->interval), w->day_of_week, w->day_of_month, w->flags);
+  UpdConfigToFetch(config);
   return 0;
+}
+
+void UpdConfigToFetch(const UpdConfig* config) {
+  UpdFetchSettingsClear();
+  if (!config) return;
+  UpdFetchSettings* f = &g_upd_fetch;
+  f->protocol = config->protocol;
+  f->server = config->server ? config->server : "";
+  f->user = config->user ? config->user : "";
+  f->has_password = config->password != nullptr;
+  f->password = config->password ? config->password : "";
+  f->script = config->script ? config->script : "";
+  f->https_verify = config->https_verify;
+  f->https_ca_file = config->https_ca_file ? config->https_ca_file : "";
+  for (int i = 0; i < config->https_pin_count; ++i) {
+    std::array<unsigned char, kUpdPinSize> pin;
+    if (config->https_pins[i] && UpdParsePin(config->https_pins[i], &pin) == 0) f->https_pins.push_back(pin);
+  }
+  f->max_download_size = config->max_download_size;
 }
 
 void UpdFreeConfig() {
@@ -209,6 +316,7 @@ void UpdFreeConfig() {
   if (!config) return;
   g_upd_config = nullptr;
   FreeRecord(config);
+  UpdConfigToFetch(nullptr);
   // No configuration is loaded: every level reaches the log again.
   UpdMessageSetLogLevel(-1);
 }

@@ -3,11 +3,12 @@
 
 #include <cstdint>
 
+#include "fetch/fetch_settings.h"
+
 struct UpdSchedule;
 struct UpdEntry;
 
-// Transport codes.
-enum : uint16_t { UPD_PROTO_NONE = 0, UPD_PROTO_HTTP = 1, UPD_PROTO_TQFS = 2, UPD_PROTO_LOCALSHARE = 3, UPD_PROTO_HTTPS = 4 };
+// Transport codes: UPD_PROTO_* of fetch/fetch_settings.h.
 
 // Install types.
 enum : uint16_t { UPD_INSTALL_NONE = 0, UPD_INSTALL_PROMPT = 1, UPD_INSTALL_AUTOMATIC = 2, UPD_INSTALL_ONREQUEST = 3 };
@@ -38,6 +39,12 @@ struct UpdConfig {
   int32_t env_count;               // Env statements stored, 0-10
   char* env_names[kUpdMaxEnv];     // Env variable names
   char* env_values[kUpdMaxEnv];    // Env values as written
+  int32_t https_verify;            // HttpsVerify: UPD_HTTPS_VERIFY_*; default None
+  char* https_ca_file;             // HttpsCAFile, or null
+  int32_t https_pin_count;         // HttpsPin values stored, 0-10
+  char* https_pins[kUpdMaxPins];   // HttpsPin values as written ("sha256/BASE64")
+  int64_t max_download_size;       // MaxDownloadSize in bytes; 0 = no cap beyond the disk
+  int32_t setting_errors;          // HttpsVerify, HttpsCAFile, HttpsPin or MaxDownloadSize values refused
 };
 
 // The program's configuration record, or null before a read.
@@ -53,6 +60,13 @@ const char* UpdConfigPath();
 // an old one), logging its messages. 0, or -1 (the record stays in place
 // when the file could be opened).
 int UpdReadConfig();
+
+// Largest MaxDownloadSize accepted: 1 TiB.
+constexpr int64_t kUpdMaxDownloadSizeMax = int64_t{1} << 40;
+
+// Fills the fetch layer's settings (g_upd_fetch) from `config` (null: empty
+// settings); the stop hook stays as it is.
+void UpdConfigToFetch(const UpdConfig* config);
 
 // Frees g_upd_config with its schedules, texts, packages and Env entries.
 void UpdFreeConfig();

@@ -111,6 +111,12 @@ void UpdFormFill(const UpdConfig* config, UpdFormValues* form) {
   form->startup_wait = StartupWaitText(config->startup_wait);
   form->log_level = LogLevelText(config->log_level);
   form->on_start_check = (config->flags & UPD_CONFIG_ONSTARTCHECK) ? "True" : "False";
+  // The transport settings are shown as they were read, and saved again.
+  if (config->https_verify == UPD_HTTPS_VERIFY_SYSTEM) form->https_verify = "System";
+  else if (config->https_verify == UPD_HTTPS_VERIFY_FILE) form->https_verify = "File";
+  form->https_ca_file = Text(config->https_ca_file);
+  for (int i = 0; i < config->https_pin_count; ++i) form->https_pins.push_back(Text(config->https_pins[i]));
+  if (config->max_download_size > 0) form->max_download_size = std::to_string(config->max_download_size);
 
   int row = 0;
   for (const UpdSchedule* w = config->schedules; w && row < kUpdFormRows; w = w->next, ++row) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct UpdConfig;
 
@@ -50,6 +51,11 @@ struct UpdFormValues {
   std::string log_level;        // DFLOGLEVEL: "0 Very Low" ... "9 VeryVerbose"
   std::string on_start_check;   // DFCHECKONSTART: "True" or "False"
   UpdFormRow rows[kUpdFormRows]; // DFSTARTTIMEn ... DFDAYOFMONTHn, n = 0-4
+  // The transport settings, kept as read (empty: not in the file).
+  std::string https_verify;            // HttpsVerify: "None", "System", "File"
+  std::string https_ca_file;           // HttpsCAFile
+  std::vector<std::string> https_pins; // HttpsPin values, "sha256/BASE64"
+  std::string max_download_size;       // MaxDownloadSize in bytes
 };
 
 // The outcome of a failed form check.

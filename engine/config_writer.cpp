@@ -105,6 +105,11 @@ std::string UpdConfigText(const UpdFormValues* form, int64_t now, const char* us
   // An empty choice would put a NUL byte in the file: the default level then.
   Add(&out, "LogLevel\t%c\n", form->log_level.empty() ? '3' : form->log_level[0]);
   Add(&out, "OnStartCheck\t%s\n", UpdStmtKeyIs(form->on_start_check.c_str(), "True") ? "True" : "False");
+  // The transport settings the form keeps, each only when set.
+  if (!form->https_verify.empty()) Add(&out, "HttpsVerify\t%s\n", form->https_verify.c_str());
+  if (!form->https_ca_file.empty()) Add(&out, "HttpsCAFile\t\"%s\"\n", form->https_ca_file.c_str());
+  for (const std::string& pin : form->https_pins) Add(&out, "HttpsPin\t%s\n", pin.c_str());
+  if (!form->max_download_size.empty()) Add(&out, "MaxDownloadSize\t%s\n", form->max_download_size.c_str());
   Add(&out, "#\n# Schedules\n#\n");
   for (const UpdFormRow& row : form->rows) {
     if (row.start_time.empty()) continue;

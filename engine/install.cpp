@@ -17,7 +17,7 @@
 #include "runtime/env.h"
 #include "runtime/log_text.h"
 #include "runtime/message.h"
-#include "service/service_wrapper.h"
+#include "engine/stop_hook.h"
 
 namespace {
 
@@ -135,7 +135,7 @@ EntryOutcome InstallEntry(UpdEntry* e, const std::string& default_target, bool f
   UpdVersionText(*package_version, text, sizeof text);
   UpdMessage(7, "Installed: %s - Version: %s - OK", name, text);
   if (rc == kRebootInitiated) return ENTRY_STOP_OK;
-  if (UpdStopRequested()) {
+  if (UpdEngineStopRequested()) {
     UpdMessage(0, "Got Stop Event During Install");
     StartRestartTool();
     return ENTRY_STOP_OK;

@@ -14,6 +14,7 @@
 #include "fetch/digest_check.h"
 #include "fetch/fetch_file.h"
 #include "fetch/signature_check.h"
+#include "engine/download_files.h"
 #include "platform/file.h"
 #include "platform/system.h"
 #include "runtime/log_text.h"
@@ -45,7 +46,9 @@ int UpdCheck() {
     const char* script = g_upd_config->script ? g_upd_config->script : "";
     RVShown shown;
     RVShowText(&shown, script);
-    int fetched = UpdFetchFile(script, kUpdScriptFile);
+    // The fetches of this check go by the configuration as it is now.
+    UpdConfigToFetch(g_upd_config);
+    int fetched = UpdFetchFileCapped(script, kUpdScriptFile, kUpdScriptMaxBytes);
     g_upd_config->last_check = PlatTimeNow();
     if (fetched != 0) {
       UpdMessage(8, "Failed to fetch update script: %s", shown.text);

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "crypto/crypto_runtime.h"
-#include "engine/config.h"
 #include "fetch/digest_statement.h"
+#include "fetch/fetch_settings.h"
 #include "fetch/fetch_file.h"
 #include "platform/file.h"
 #include "runtime/log_text.h"
@@ -47,7 +47,7 @@ int UpdMessageDigest(const char* value) {
     UpdMessage(8, "Missing arg for MessageDigest option: %s", RVShowText(&shown, choice.missing_key.c_str()));
   if (choice.type != 0 && !choice.file_name.empty())
     return UpdVerifyDigest(choice.file_name.c_str(), choice.type) < 0 ? -1 : 0;
-  const char* script = g_upd_config && g_upd_config->script ? g_upd_config->script : "";
+  const char* script = g_upd_fetch.script.c_str();
   UpdMessage(9, "No Message Digest Specified in: %s", RVShowText(&shown, script));
   return -1;
 }
@@ -55,7 +55,7 @@ int UpdMessageDigest(const char* value) {
 int UpdVerifyDigest(const char* digest_file, int digest_type) {
   RVShown shown;
   RVShowText(&shown, digest_file);
-  if (UpdFetchFile(digest_file, kUpdDigestFile) != 0) {
+  if (UpdFetchFileCapped(digest_file, kUpdDigestFile, kUpdDigestFileMaxBytes) != 0) {
     UpdMessage(8, "Failed to fetch Message Digest File: %s", shown.text);
     return -1;
   }

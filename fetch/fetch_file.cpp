@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "engine/config.h"
+#include "fetch/fetch_settings.h"
 #include "fetch/http_get.h"
 #include "fetch/local_share.h"
 #include "fetch/tqfs_fetch.h"
@@ -43,16 +43,19 @@ void UpdNormalizeName(const char* in, char out[kUpdNameSize]) {
 }
 
 int UpdFetchFile(const char* source, const char* destination) {
+  return UpdFetchFileCapped(source, destination, g_upd_fetch.max_download_size);
+}
+
+int UpdFetchFileCapped(const char* source, const char* destination, int64_t max_bytes) {
   char src[kUpdNameSize];
   char dst[kUpdNameSize];
   UpdNormalizeName(source, src);
   UpdNormalizeName(destination, dst);
-  if (!g_upd_config) return -1;
-  switch (g_upd_config->protocol) {
-    case UPD_PROTO_HTTP: return HttpGet(src, dst);
-    case UPD_PROTO_HTTPS: return HttpsGet(src, dst);
+  switch (g_upd_fetch.protocol) {
+    case UPD_PROTO_HTTP: return HttpGet(src, dst, max_bytes);
+    case UPD_PROTO_HTTPS: return HttpsGet(src, dst, max_bytes);
     case UPD_PROTO_TQFS: return UpdTqfsFetch(src, dst);
-    case UPD_PROTO_LOCALSHARE: return UpdLocalShareCopy(src, dst);
+    case UPD_PROTO_LOCALSHARE: return UpdLocalShareCopy(src, dst, max_bytes);
     default: return -1;
   }
 }

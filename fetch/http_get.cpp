@@ -5,7 +5,7 @@
 
 #include "connection/connect.h"
 #include "crypto/wipe.h"
-#include "engine/config.h"
+#include "fetch/fetch_settings.h"
 #include "fetch/http_local_file.h"
 #include "fetch/http_request.h"
 #include "fetch/http_response.h"
@@ -41,40 +41,26 @@ int SendRequest(PlatSocket s, const char* request, int len) {
   return 0;
 }
 
-// Receives the response into the local file until the server closes the
-// connection. 0, or -1 logged.
-int ReceiveResponse(PlatSocket s, UpdLocalFile* file) {
-  UpdHttpResponse response;
-  UpdHttpResponseStart(&response, file, kWho);
-  for (;;) {
-    int filled = 0;
-    bool closed = false;
-    while (filled < kUpdRecvBlockSize) {
-      int n = PlatSockRecv(s, g_upd_recv_block + filled, kUpdRecvBlockSize - filled, UpdFetchStallLimitMs());
-      if (n < 0) {
-        UpdMessage(9, "SOCRecv() Failed, exterrno: %d", PlatSockLastError());
-        return -1;
-      }
-      if (n == 0) {
-        closed = true;
-        break;
-      }
-      filled += n;
-    }
-    if (filled == 0) break;
-    if (UpdHttpResponseBlock(&response, g_upd_recv_block, filled) != 0) return -1;
-    if (closed) break;
-  }
-  return UpdHttpResponseEnd(&response);
+// The receive side of a plain connection (UpdHttpChannel).
+int ChannelRecv(void* ctx, char* buf, int len, int wait_ms) {
+  PlatSocket s = *static_cast<PlatSocket*>(ctx);
+  int n = PlatSockRecv(s, buf, len, wait_ms);
+  if (n >= 0) return n;
+  if (PlatSockLastError() == WSAETIMEDOUT) return -2;
+  UpdMessage(9, "SOCRecv() Failed, exterrno: %d", PlatSockLastError());
+  return -1;
 }
+
+// The receive failure of a peer that sent too little in time.
+void ChannelTimeout(void*) { UpdMessage(9, "SOCRecv() Failed, exterrno: %d", static_cast<int>(WSAETIMEDOUT)); }
 
 }  // namespace
 
-int HttpGet(const char* target, const char* local_path) {
-  const UpdConfig* config = g_upd_config;
-  const char* server = config && config->server ? config->server : "";
-  const char* user = config ? config->user : nullptr;
-  const char* password = config ? config->password : nullptr;
+int HttpGet(const char* target, const char* local_path, int64_t max_bytes) {
+  const UpdFetchSettings* settings = &g_upd_fetch;
+  const char* server = settings->server.c_str();
+  const char* user = settings->user.empty() ? nullptr : settings->user.c_str();
+  const char* password = settings->has_password ? settings->password.c_str() : nullptr;
 
   UpdLocalFile file;
   if (UpdLocalFileCreate(&file, local_path) != 0) return -1;
@@ -106,7 +92,10 @@ int HttpGet(const char* target, const char* local_path) {
 
   int result = SendRequest(s, g_http_request, static_cast<int>(std::strlen(g_http_request)));
   RVCryptoWipe(g_http_request, sizeof g_http_request);
-  if (result == 0) result = ReceiveResponse(s, &file);
+  if (result == 0) {
+    const UpdHttpChannel channel = {&s, ChannelRecv, ChannelTimeout};
+    result = UpdHttpReceive(&channel, &file, kWho, max_bytes);
+  }
   PlatSockClose(s);
   if (result == 0) return UpdLocalFileFinish(&file);
   UpdLocalFileDiscard(&file);

@@ -5,8 +5,6 @@
 #include <cstring>
 
 #include "crypto/crypto_runtime.h"
-#include "engine/config.h"
-#include "engine/work_entry.h"
 #include "fetch/fetch_file.h"
 #include "fetch/signing_key.h"
 #include "platform/file.h"
@@ -24,17 +22,6 @@ constexpr int kSigSize = 1024;
 
 // SHA-1 digest length.
 constexpr int kSha1Len = 20;
-
-// True when `path` names a file (not a directory) that can be opened for
-// reading.
-bool Readable(const char* path) {
-  PlatFileInfo info;
-  if (PlatFileStat(path, &info) != 0 || info.is_dir) return false;
-  FILE* f = PlatFileOpen(path, "rb");
-  if (!f) return false;
-  std::fclose(f);
-  return true;
-}
 
 // Reads the first line of sig.txt into `line` without its line break.
 // -1 after logging when it cannot be opened or is longer than the buffer.
@@ -61,12 +48,6 @@ int ReadSignatureLine(char line[kSigLineSize]) {
   }
   line[std::strcspn(line, "\r\n")] = '\0';
   return 0;
-}
-
-// Replaces the entry's local_file with a copy of `name`.
-void SetLocalFile(UpdEntry* entry, const char* name) {
-  RVFree(entry->local_file);
-  entry->local_file = RVStrDup(name);
 }
 
 }  // namespace
@@ -128,46 +109,4 @@ int UpdVerifySignature(const char* local_file) {
   }
   RVCryptoKeyFree(key);
   return verified == 0 ? 0 : -1;
-}
-
-int UpdDownloadFiles() {
-  UpdMessage(3, "Downloading/Verifying Install Files - Start");
-  for (UpdEntry* e = g_upd_config ? g_upd_config->work_list : nullptr; e; e = e->next) {
-    char local[kUpdNameSize];
-    RVShown file, sig, shown;
-    RVShowText(&file, e->install_file);
-    RVShowText(&sig, e->signature_file);
-    if (UpdLocalFileName(e->install_file, local) != 0) {
-      UpdMessage(9, "Install file name has no file name part to store it under: %s", file.text);
-      return -1;
-    }
-    RVShowText(&shown, local);
-    SetLocalFile(e, local);
-
-    if (Readable(local)) {
-      if (UpdFetchFile(e->signature_file, kUpdSignatureFile) != 0) return -1;
-      if (UpdVerifySignature(local) == 0) {
-        UpdMessage(3, "File: %s exists and signature OK", shown.text);
-        UpdMessage(7, "Verified: %s - OK", shown.text);
-        continue;
-      }
-    }
-
-    UpdMessage(3, "Downloading Files: %s and %s", file.text, sig.text);
-    if (UpdFetchFile(e->install_file, local) != 0) return -1;
-    if (UpdFetchFile(e->signature_file, kUpdSignatureFile) != 0) return -1;
-    UpdMessage(3, "Downloading OK");
-    UpdMessage(0, "Verifying Signature");
-    if (UpdVerifySignature(local) != 0) {
-      UpdMessage(9, "Signature Verify Failed on: %s", shown.text);
-      // A file that failed its check must not stay where a pending entry of
-      // the work file would install it from.
-      PlatDeleteFile(local);
-      return -1;
-    }
-    UpdMessage(3, "Signature Verify OK on: %s", shown.text);
-    UpdMessage(7, "Downloaded and Verified: %s - OK", shown.text);
-  }
-  UpdMessage(3, "Downloading/Verifying Install Files - End");
-  return 0;
 }

@@ -18,11 +18,3 @@ int UpdLocalFileName(const char* install_file, char* out);
 // digest, checked with the compiled-in public key. -1 otherwise; failures
 // to read or decode are logged, an invalid signature is not.
 int UpdVerifySignature(const char* local_file);
-
-// For each entry of g_upd_config's work list in order: sets local_file,
-// keeps a present local file whose signature (freshly fetched) verifies,
-// else fetches the install file and its signature and verifies it. 0 when
-// every entry has a verified local file; -1 at the first entry that cannot
-// be fetched or verified (later entries untouched, no "End" line). A
-// downloaded file that fails its check is deleted.
-int UpdDownloadFiles();

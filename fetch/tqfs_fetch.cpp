@@ -3,12 +3,12 @@
 // server does, and, as after any failed fetch, no local file remains.
 #include "fetch/tqfs_fetch.h"
 
-#include "engine/config.h"
+#include "fetch/fetch_settings.h"
 #include "platform/file.h"
 #include "runtime/message.h"
 
 int UpdTqfsFetch(const char*, const char* local_path) {
-  const char* server = g_upd_config && g_upd_config->server ? g_upd_config->server : "";
+  const char* server = g_upd_fetch.server.c_str();
   UpdMessage(9, "Failed to OpenRemote Connection to: %s", server);
   if (local_path && *local_path) PlatDeleteFile(local_path);
   return -1;

@@ -48,6 +48,7 @@ void Setup() {
   g_upd_config = RVAllocRecord<UpdConfig>();
   g_upd_config->protocol = UPD_PROTO_LOCALSHARE;
   g_upd_config->script = RVStrDup("updscript.txt");
+  UpdConfigToFetch(g_upd_config);
   static const uint8_t script[] = "MessageDigest Filename=md.txt,Type=sha256\n";
   WriteAll("updscript.txt", script, sizeof script - 1);
   WriteAll("pkg.msi", script, sizeof script - 1);

@@ -53,6 +53,19 @@ int PlatReplaceFile(const char* from, const char* to);
 // has the source's permission bits without write access for others.
 int PlatCopyFile(const char* from, const char* to, int fail_if_exists);
 
+// What bounds a PlatCopyFileThrough.
+struct PlatCopyControl {
+  int64_t max_bytes;          // a larger source fails with 223 (file too large); 0 = no limit
+  int (*cancelled)(void* arg); // asked between chunks; non-zero ends the copy with 995 (aborted); null = never
+  void* arg;                  // passed to `cancelled`
+};
+
+// PlatCopyFile whose copy is on disk before it takes the name: the data is
+// copied inside the file system where it allows (else read and written in
+// large chunks), its write-back started as it goes, and forced to disk
+// before the rename. `control` (null: none) bounds it.
+int PlatCopyFileThrough(const char* from, const char* to, int fail_if_exists, const PlatCopyControl* control);
+
 // Reads the creation time of `path` itself (seconds since 1970 UTC): the
 // time kept by PlatSetCreationTime where one is kept, else the file
 // system's birth time, else its last status change. A kept value is one
@@ -113,8 +126,9 @@ struct PlatFileHandle;
 
 // Creates `path` or truncates it (read and write access, permission 0644
 // less the umask; an existing file is narrowed to it). With write_through
-// the data is forced to disk once, at PlatFileHandleClose. Null and the
-// last error on failure.
+// the data is forced to disk once, at PlatFileHandleClose; so that little
+// is left for then, the write-back of every 8 MiB written is started at
+// once and waited for one chunk later. Null and the last error on failure.
 PlatFileHandle* PlatFileCreateAlways(const char* path, int write_through);
 
 // Writes `len` bytes; *written tells how many reached the file. -1 with the

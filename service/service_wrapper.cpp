@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "engine/stop_hook.h"
 #include "platform/error.h"
 #include "platform/event.h"
 #include "platform/service_manager.h"
@@ -72,6 +73,8 @@ void UpdServiceMain(uint32_t, char**) {
   if (g_svc.status_handle) {
     Report(SERVICE_START_PENDING, 0, 1, 3000, 0);
     g_svc.stop_event = PlatEventCreate(nullptr, true, false, nullptr);
+    // The engine, and every fetch it makes, learn of a stop request here.
+    if (g_svc.stop_event) UpdSetStopHook(UpdStopRequested);
     if (g_svc.stop_event) {
       Report(SERVICE_START_PENDING, 0, 2, 3000, 0);
       g_svc.worker = PlatThreadStart(UpdServiceThread, nullptr, kUpdWorkerStack);

@@ -23,6 +23,26 @@ namespace {
 constexpr const char kCreationAttrAdmin[] = "trusted.tq.creation_time";
 constexpr const char kCreationAttrUser[] = "user.tq.creation_time";
 
+// Bytes of file data handed to write-back at a time while a write-through
+// file is written, and of one copy step of PlatCopyFileThrough.
+constexpr int64_t kWriteBackChunk = int64_t{8} << 20;
+
+// Starts write-back of each whole chunk of the first `written` bytes that
+// is not started yet (*started bytes are), and waits for the chunk before
+// it: the final fsync finds at most two chunks still to write, and the page
+// cache holds no more dirty data of the file than that. Advisory: a
+// failure here is met again by the final fsync.
+void StartWriteBack(int fd, int64_t written, int64_t* started) {
+  while (written - *started >= kWriteBackChunk) {
+    off64_t from = *started;
+    ::sync_file_range(fd, from, kWriteBackChunk, SYNC_FILE_RANGE_WRITE);
+    if (from >= kWriteBackChunk)
+      ::sync_file_range(fd, from - kWriteBackChunk, kWriteBackChunk,
+                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    *started += kWriteBackChunk;
+  }
+}
+
 // Bits never given to group and others on a created file or directory.
 constexpr mode_t kNoWriteForOthers = S_IWGRP | S_IWOTH;
 
@@ -313,7 +333,67 @@ int PlatReplaceFile(const char* from, const char* to) {
   return 0;
 }
 
-int PlatCopyFile(const char* from, const char* to, int fail_if_exists) {
+namespace {
+
+// Copies the rest of `in` to `out` in 64 KiB reads and writes. 0 or an errno.
+int CopyPlain(int in, int out) {
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(in, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return 0;
+    ssize_t done = 0;
+    while (done < n) {
+      ssize_t w = plat_sys_write(out, buf + done, static_cast<size_t>(n - done));
+      if (w < 0) return errno;
+      done += w;
+    }
+  }
+}
+
+// Copies the rest of `in` to `out` in chunks: inside the file system where
+// it allows, else through a buffer of one chunk; write-back started as it
+// goes, `control` asked between chunks. 0 or an errno (EFBIG over the
+// limit, ECANCELED when cancelled).
+int CopyThrough(int in, int out, const PlatCopyControl* control) {
+  int64_t copied = 0;
+  int64_t started = 0;
+  bool in_kernel = true;
+  std::string buf;
+  for (;;) {
+    if (control && control->cancelled && control->cancelled(control->arg)) return ECANCELED;
+    ssize_t n = -1;
+    if (in_kernel) {
+      n = plat_sys_copy_file_range(in, out, static_cast<size_t>(kWriteBackChunk));
+      // Across file systems, or where the system has no such copy, the data
+      // goes through the process. Nothing was copied by the failed call.
+      if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) && copied == 0) {
+        in_kernel = false;
+        continue;
+      }
+      if (n < 0) return errno;
+    } else {
+      if (buf.empty()) buf.resize(static_cast<size_t>(kWriteBackChunk / 8));
+      do n = ::read(in, buf.data(), buf.size());
+      while (n < 0 && errno == EINTR);
+      if (n < 0) return errno;
+      ssize_t done = 0;
+      while (done < n) {
+        ssize_t w = plat_sys_write(out, buf.data() + done, static_cast<size_t>(n - done));
+        if (w < 0) return errno;
+        done += w;
+      }
+    }
+    if (n == 0) return 0;
+    copied += n;
+    if (control && control->max_bytes > 0 && copied > control->max_bytes) return EFBIG;
+    StartWriteBack(out, copied, &started);
+  }
+}
+
+// The copy of PlatCopyFile and PlatCopyFileThrough (`through`).
+int CopyFileImpl(const char* from, const char* to, int fail_if_exists, bool through, const PlatCopyControl* control) {
   // The source may be reached through links (a share), but must be a
   // regular file: a FIFO would block the copy for ever.
   int in = plat_sys_open_follow(from, O_RDONLY | O_NONBLOCK, 0);
@@ -324,6 +404,12 @@ int PlatCopyFile(const char* from, const char* to, int fail_if_exists) {
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) e = EACCES;
     ::close(in);
     return Fail(e);
+  }
+  if (through && control && control->max_bytes > 0 && st.st_size > control->max_bytes) {
+    ::close(in);
+    errno = EFBIG;
+    PlatSetLastError(ERROR_FILE_TOO_LARGE);
+    return -1;
   }
   int fl = ::fcntl(in, F_GETFL);
   if (fl >= 0) ::fcntl(in, F_SETFL, fl & ~O_NONBLOCK);
@@ -344,21 +430,8 @@ int PlatCopyFile(const char* from, const char* to, int fail_if_exists) {
     return FailMissing(to, e);
   }
   ::fchmod(out, st.st_mode & 0755);
-  char buf[65536];
-  int err = 0;
-  for (;;) {
-    ssize_t n = ::read(in, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) { err = errno; break; }
-    if (n == 0) break;
-    ssize_t done = 0;
-    while (done < n) {
-      ssize_t w = plat_sys_write(out, buf + done, static_cast<size_t>(n - done));
-      if (w < 0) { err = errno; break; }
-      done += w;
-    }
-    if (err) break;
-  }
+  int err = through ? CopyThrough(in, out, control) : CopyPlain(in, out);
+  if (!err && through && plat_sys_fsync(out) != 0) err = errno;
   ::close(in);
   if (!err && ::close(out) != 0) err = errno;
   else if (err) ::close(out);
@@ -379,11 +452,26 @@ int PlatCopyFile(const char* from, const char* to, int fail_if_exists) {
       PlatSetLastError(ERROR_FILE_EXISTS);
       return -1;
     }
+    if (err == EFBIG || err == ECANCELED) {
+      errno = err;
+      PlatSetLastError(err == EFBIG ? ERROR_FILE_TOO_LARGE : ERROR_OPERATION_ABORTED);
+      return -1;
+    }
     return Fail(err);
   }
   if (keep) PlatSetCreationTime(to, kept);
   else TunnelApply(to);
   return 0;
+}
+
+}  // namespace
+
+int PlatCopyFile(const char* from, const char* to, int fail_if_exists) {
+  return CopyFileImpl(from, to, fail_if_exists, false, nullptr);
+}
+
+int PlatCopyFileThrough(const char* from, const char* to, int fail_if_exists, const PlatCopyControl* control) {
+  return CopyFileImpl(from, to, fail_if_exists, true, control);
 }
 
 int PlatGetCreationTime(const char* path, int64_t* t) {
@@ -553,8 +641,10 @@ int PlatSetCurrentDir(const char* path) {
 
 // An open file of PlatFileCreateAlways.
 struct PlatFileHandle {
-  int fd;            // the open descriptor
-  int write_through; // 1: fsync before close
+  int fd;             // the open descriptor
+  int write_through;  // 1: fsync before close, write-back started as it is written
+  int64_t written;    // bytes written so far
+  int64_t started;    // bytes whose write-back was started
 };
 
 PlatFileHandle* PlatFileCreateAlways(const char* path, int write_through) {
@@ -569,7 +659,7 @@ PlatFileHandle* PlatFileCreateAlways(const char* path, int write_through) {
   }
   ::fchmod(fd, 0644);
   if (created) TunnelApply(path);
-  return new PlatFileHandle{fd, write_through ? 1 : 0};
+  return new PlatFileHandle{fd, write_through ? 1 : 0, 0, 0};
 }
 
 int PlatFileHandleWrite(PlatFileHandle* file, const void* data, uint32_t len, uint32_t* written) {
@@ -587,6 +677,8 @@ int PlatFileHandleWrite(PlatFileHandle* file, const void* data, uint32_t len, ui
     if (n == 0) break;
     *written += static_cast<uint32_t>(n);
   }
+  file->written += *written;
+  if (file->write_through) StartWriteBack(file->fd, file->written, &file->started);
   return 0;
 }
 

@@ -101,3 +101,11 @@ int plat_sys_ftruncate(int fd, off_t len) {
   if (ShouldFail(PLAT_SYS_FTRUNCATE)) return -1;
   return ::ftruncate(fd, len);
 }
+
+ssize_t plat_sys_copy_file_range(int fd_in, int fd_out, size_t len) {
+  if (ShouldFail(PLAT_SYS_WRITE)) return -1;
+  ssize_t n;
+  do n = ::copy_file_range(fd_in, nullptr, fd_out, nullptr, len, 0);
+  while (n < 0 && errno == EINTR);
+  return n;
+}

@@ -20,3 +20,6 @@ int plat_sys_fsync(int fd);
 int plat_sys_unlink(const char* path);
 int plat_sys_mkdir(const char* path, mode_t mode);
 int plat_sys_ftruncate(int fd, off_t len);
+// copy_file_range from the current positions of both files; counted and
+// failed as a write.
+ssize_t plat_sys_copy_file_range(int fd_in, int fd_out, size_t len);

@@ -10,6 +10,8 @@
 #include <random>
 #include <string>
 #include <vector>
+#include <sys/stat.h>
+#include <cstdio>
 
 #include "engine/config.h"
 #include "runtime/env.h"
@@ -380,6 +382,87 @@ TEST_F(ConfigTest, ThousandsOfSchedules) {
   EXPECT_EQ(count, 6000);
   EXPECT_EQ(g_upd_config->loop_wait, 700);
   EXPECT_EQ(env_.Texts().size(), 6000u);
+}
+
+}  // namespace
+
+namespace {
+
+// A pin of 32 bytes 0..31, and of 32 bytes 0xff.
+const char kPinA[] = "sha256/AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=";
+const char kPinB[] = "sha256///////////////////////////////////////////8=";
+
+// The transport keys: values taken into the record and the fetch settings,
+// and values refused with a configuration error (the read fails).
+TEST_F(ConfigTest, TransportKeys) {
+  const std::string ca = env_.sys().path("ca.pem");
+  const std::string empty_ca = env_.sys().path("empty.pem");
+  const std::string dir_ca = env_.sys().path("a-directory");
+  std::FILE* f = std::fopen(ca.c_str(), "w");
+  std::fputs("-----BEGIN CERTIFICATE-----\n", f);
+  std::fclose(f);
+  std::fclose(std::fopen(empty_ca.c_str(), "w"));
+  ::mkdir(dir_ca.c_str(), 0755);
+  struct Case {
+    std::string text;                      // after the base lines
+    int result;                            // of the read
+    int verify;                            // with result 0
+    size_t pins;                           // with result 0
+    long long max_size;                    // with result 0
+    std::vector<CapturedMessage> messages; // without Sched lines
+  } cases[] = {
+      {"", 0, UPD_HTTPS_VERIFY_NONE, 0, 0, {}},
+      {"HttpsVerify system\n", 0, UPD_HTTPS_VERIFY_SYSTEM, 0, 0, {}},
+      {"HttpsVerify NONE\n", 0, UPD_HTTPS_VERIFY_NONE, 0, 0, {}},
+      {"HttpsVerify File\nHttpsCAFile \"" + ca + "\"\n", 0, UPD_HTTPS_VERIFY_FILE, 0, 0, {}},
+      {std::string("HttpsPin ") + kPinA + "\nHttpsPin " + kPinB + "\n", 0, UPD_HTTPS_VERIFY_NONE, 2, 0, {}},
+      {std::string("HttpsPin SHA256/") + (kPinA + 7) + "\n", 0, UPD_HTTPS_VERIFY_NONE, 1, 0, {}},
+      {"MaxDownloadSize 1048576\n", 0, UPD_HTTPS_VERIFY_NONE, 0, 1048576, {}},
+      {"MaxDownloadSize 0\n", 0, UPD_HTTPS_VERIFY_NONE, 0, 0, {}},
+      {"MaxDownloadSize 1099511627776\n", 0, UPD_HTTPS_VERIFY_NONE, 0, 1099511627776LL, {}},
+      {"HttpsVerify Strict\n", -1, 0, 0, 0, {{9, "Invalid HttpsVerify: Strict - None, System or File"}}},
+      {"HttpsVerify File\n", -1, 0, 0, 0, {{9, "HttpsCAFile is required for HttpsVerify File"}}},
+      {"HttpsVerify File\nHttpsCAFile " + env_.sys().path("missing.pem") + "\n", -1, 0, 0, 0,
+       {{9, "HttpsCAFile is not a readable file: " + env_.sys().path("missing.pem")}}},
+      {"HttpsVerify File\nHttpsCAFile " + dir_ca + "\n", -1, 0, 0, 0,
+       {{9, "HttpsCAFile is not a readable file: " + dir_ca}}},
+      {"HttpsVerify File\nHttpsCAFile " + empty_ca + "\n", -1, 0, 0, 0, {{9, "HttpsCAFile is empty: " + empty_ca}}},
+      {"HttpsPin sha256/not*base64*at*all*not*base64*at*all*not*base64=\n", -1, 0, 0, 0,
+       {{9, "Invalid HttpsPin: sha256/not*base64*at*all*not*base64*at*all*not*base64= - sha256/ and the Base64 of a "
+            "32-byte digest"}}},
+      {"HttpsPin sha256/AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHg==\n", -1, 0, 0, 0,  // 31 bytes
+       {{9, "Invalid HttpsPin: sha256/AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHg== - sha256/ and the Base64 of a "
+            "32-byte digest"}}},
+      {"HttpsPin sha1/AAECAwQFBgcICQoLDA0ODxAREhM=\n", -1, 0, 0, 0,
+       {{9, "Invalid HttpsPin: sha1/AAECAwQFBgcICQoLDA0ODxAREhM= - sha256/ and the Base64 of a 32-byte digest"}}},
+      {"HttpsPin sha256/AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh9=\n", -1, 0, 0, 0,  // stray bits
+       {{9, "Invalid HttpsPin: sha256/AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh9= - sha256/ and the Base64 of a "
+            "32-byte digest"}}},
+      {"MaxDownloadSize -1\n", -1, 0, 0, 0, {{9, "Invalid MaxDownloadSize: -1 - bytes, 0 to 1099511627776"}}},
+      {"MaxDownloadSize 1099511627777\n", -1, 0, 0, 0,
+       {{9, "Invalid MaxDownloadSize: 1099511627777 - bytes, 0 to 1099511627776"}}},
+      {"MaxDownloadSize 99999999999999999999999\n", -1, 0, 0, 0,
+       {{9, "Invalid MaxDownloadSize: 99999999999999999999999 - bytes, 0 to 1099511627776"}}},
+      {"MaxDownloadSize 10MB\n", -1, 0, 0, 0, {{9, "Invalid MaxDownloadSize: 10MB - bytes, 0 to 1099511627776"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::vector<CapturedMessage> messages;
+    EXPECT_EQ(Read(kBase + c.text, &messages), c.result);
+    EXPECT_EQ(messages, c.messages);
+    if (c.result != 0) continue;
+    EXPECT_EQ(g_upd_fetch.https_verify, c.verify);
+    EXPECT_EQ(g_upd_fetch.https_pins.size(), c.pins);
+    EXPECT_EQ(g_upd_fetch.max_download_size, c.max_size);
+    EXPECT_EQ(g_upd_fetch.server, "host");
+  }
+  // Eleven pins keep ten.
+  std::string many;
+  for (int i = 0; i < 11; ++i) many += std::string("HttpsPin ") + kPinA + "\n";
+  std::vector<CapturedMessage> messages;
+  EXPECT_EQ(Read(kBase + many, &messages), 0);
+  EXPECT_EQ(g_upd_fetch.https_pins.size(), 10u);
+  EXPECT_EQ(messages, (std::vector<CapturedMessage>{{8, std::string("Too Many HttpsPin - ") + kPinA + " ignored"}}));
 }
 
 }  // namespace

@@ -38,6 +38,12 @@ UpdFormValues SampleForm() {
   return f;
 }
 
+// A sample form that lives for the program.
+const UpdFormValues& SampleFormRef() {
+  static const UpdFormValues form = SampleForm();
+  return form;
+}
+
 std::string Describe(const UpdFormValues& f) {
   std::string s = f.protocol + "|" + f.server + "|" + f.user + "|" + f.password + "|" + f.confirm_password + "|" +
                   f.script + "|" + f.install_type + "|" + f.startup_wait + "|" + f.log_level + "|" +
@@ -338,6 +344,34 @@ TEST_F(ConfigWriter, SavingHandWrittenFile) {
   EXPECT_EQ(saved.find("Env"), std::string::npos);
   EXPECT_EQ(saved.find("MaxLoopCount"), std::string::npos);
   EXPECT_EQ(Backup(), hand);
+}
+
+// The transport settings read from a file are written again when the tool
+// saves, and read back the same.
+TEST_F(ConfigWriter, KeepsTransportSettings) {
+  const std::string ca = env_.sys().path("ca.pem");
+  std::FILE* f = std::fopen(ca.c_str(), "w");
+  std::fputs("pem", f);
+  std::fclose(f);
+  const std::string pin = "sha256/AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=";
+  env_.WriteConfig("Protocol https\nServer h\nScript s\nHttpsVerify file\nHttpsCAFile \"" + ca + "\"\nHttpsPin " +
+                   pin + "\nMaxDownloadSize 5000\n");
+  UpdFormValues form;
+  ASSERT_EQ(UpdFormLoad(&form), 0);
+  std::string text = UpdConfigText(&form, kNow, "u");
+  EXPECT_NE(text.find("OnStartCheck\tFalse\nHttpsVerify\tFile\nHttpsCAFile\t\"" + ca + "\"\nHttpsPin\t" + pin +
+                      "\nMaxDownloadSize\t5000\n#\n# Schedules\n"),
+            std::string::npos)
+      << text;
+  env_.WriteConfig(text);
+  ASSERT_EQ(UpdReadConfig(), 0);
+  EXPECT_EQ(g_upd_config->https_verify, UPD_HTTPS_VERIFY_FILE);
+  EXPECT_EQ(std::string(g_upd_config->https_ca_file), ca);
+  ASSERT_EQ(g_upd_config->https_pin_count, 1);
+  EXPECT_EQ(std::string(g_upd_config->https_pins[0]), pin);
+  EXPECT_EQ(g_upd_config->max_download_size, 5000);
+  // A file without them gets none.
+  EXPECT_EQ(UpdConfigText(&SampleFormRef(), kNow, "u").find("Https"), std::string::npos);
 }
 
 }  // namespace

@@ -124,21 +124,20 @@ TEST_F(LocalShare, ProtocolDispatch) {
   // No transport: -1 without a message, and nothing touched.
   for (uint16_t protocol : {uint16_t{UPD_PROTO_NONE}, uint16_t{5}, uint16_t{0xffff}}) {
     fs_.WriteWork("dst", "old");
-    g_upd_config->protocol = protocol;
+    g_upd_fetch.protocol = protocol;
     EXPECT_EQ(UpdFetchFile(src.c_str(), "dst"), -1) << protocol;
     EXPECT_EQ(fs_.Texts(), Texts{}) << protocol;
     EXPECT_EQ(fs_.ReadWork("dst"), "old");
   }
   // tqfs: no remote connection yet; a failed fetch leaves no local file.
-  g_upd_config->protocol = UPD_PROTO_TQFS;
+  g_upd_fetch.protocol = UPD_PROTO_TQFS;
   EXPECT_EQ(UpdFetchFile(src.c_str(), "dst"), -1);
   EXPECT_EQ(fs_.Texts(), Texts{"Failed to OpenRemote Connection to: update-server"});
   EXPECT_FALSE(fs_.InWork("dst"));
   // HTTP and HTTPS against a port where nothing listens fail and leave no file.
-  RVFree(g_upd_config->server);
-  g_upd_config->server = RVStrDup("127.0.0.1:1");
+  g_upd_fetch.server = "127.0.0.1:1";
   for (uint16_t protocol : {uint16_t{UPD_PROTO_HTTP}, uint16_t{UPD_PROTO_HTTPS}}) {
-    g_upd_config->protocol = protocol;
+    g_upd_fetch.protocol = protocol;
     EXPECT_EQ(UpdFetchFile("/pkg.msi", "dst"), -1) << protocol;
     EXPECT_FALSE(fs_.InWork("dst")) << protocol;
   }

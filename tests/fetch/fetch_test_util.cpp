@@ -52,6 +52,7 @@ FetchSystem::FetchSystem() {
   g_upd_config->protocol = UPD_PROTO_LOCALSHARE;
   g_upd_config->script = RVStrDup("updscript-on-server.txt");
   g_upd_config->server = RVStrDup("update-server");
+  UpdConfigToFetch(g_upd_config);
   Texts();
 }
 

@@ -58,8 +58,9 @@ TEST(HttpGetPeer, FilesFromPythonHttpServer) {
   EXPECT_EQ(HttpGet("/no-such-file.bin", local.c_str()), -1);
   EXPECT_FALSE(httpt::Exists(local));
   std::vector<std::string> texts = sys.Messages();
-  ASSERT_FALSE(texts.empty());
-  EXPECT_EQ(texts.back().rfind("HttpGet Error: HTTP/1.0 404 ", 0), 0u) << texts.back();
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(texts[texts.size() - 2].rfind("HttpGet Error: HTTP/1.0 404 ", 0), 0u) << texts[texts.size() - 2];
+  EXPECT_EQ(texts.back().rfind("HttpGet Error - Status Not 200: HTTP/1.0 404 ", 0), 0u) << texts.back();
 
   // A whole URL goes into the request line as it stands; the server maps it
   // to a path of its directory.
@@ -120,7 +121,12 @@ TEST_P(HttpNoPeer, RefusedConnection) {
   EXPECT_FALSE(httpt::Exists(local));
   std::vector<CapturedMessage> want;
   if (GetParam())
-    want = {{9, "Getting New Connection To: " + server + "..."}, {9, "\tSuccess"}, {9, "Connecting..."}, {9, "\tFailed"}};
+    want = {{9, "Getting New Connection To: " + server + "..."},
+            {9, "\tSuccess"},
+            {9, "Connecting..."},
+            {9, "\tFailed"},
+            {9, "SSL HttpGet Error - connect failed: error:8000006F:system library::Connection refused; "
+                "error:1000006E:BIO routines::nbio connect error"}};
   else  // the connect's own reports reach the log at level 7 by default
     want = {{-1, "Client error on socket()"}, {-1, "Last Error: 10061"}, {9, "Failed to connect to: " + server}};
   EXPECT_EQ(got, want);
@@ -327,11 +333,11 @@ TEST(HttpGetPeer, EndlessBodyFillsTheDisk) {
                         &out);
   EXPECT_EQ(rc, 0) << out;
   EXPECT_NE(out.find("rc=-1 exists=0"), std::string::npos) << out;
-  // The write that meets the full file system either stores part of its
-  // block (a short write) or nothing (disk full, 112).
+  // The write that meets the full file system either stores part of what
+  // it was given (a short write) or nothing (disk full, 112).
   std::string file = small + "/endless.bin";
   bool short_write = std::regex_search(
-      out, std::regex("message: WriteFile\\(\\) Only Write [0-9]+ bytes instead of: 8192 File: " + file + "\n"));
+      out, std::regex("message: WriteFile\\(\\) Only Write [0-9]+ bytes instead of: [0-9]+ File: " + file + "\n"));
   bool disk_full = out.find("message: WriteFile() Error: 112 File: " + file + "\n") != std::string::npos;
   EXPECT_TRUE(short_write || disk_full) << out;
 }

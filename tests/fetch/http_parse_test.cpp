@@ -63,9 +63,15 @@ TEST(UpdHttpParseHead, StatusLineAndHeaderEnd) {
       {"HTTP/1.0 200 OK\r\n\r\nbody", UPD_HTTP_HEAD_OK, 19, -1},
       {"HTTP/1.1 200 Fine\r\nContent-Length: 4\r\n\r\nbody", UPD_HTTP_HEAD_OK, 40, 4},
       {"HTTP/1.0 200\r\ncontent-length:7\r\n\r\n", UPD_HTTP_HEAD_OK, 34, 7},
-      {"HTTP/1.0 200 OK\r\nContent-Length: 12x\r\n\r\n", UPD_HTTP_HEAD_OK, 40, -1},  // not a number: none
+      {"HTTP/1.0 200 OK\r\nContent-Length: 12x\r\n\r\n", UPD_HTTP_HEAD_BAD_LENGTH, 0, -1},  // not a number
       {"HTTP/1.0 200 OK\r\nX-Content-Length: 5\r\n\r\n", UPD_HTTP_HEAD_OK, 40, -1},
-      {"HTTP/1.0 200 OK\r\nContent-Length: 3\r\nContent-Length: 9\r\n\r\n", UPD_HTTP_HEAD_OK, 57, 3},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 3\r\nContent-Length: 9\r\n\r\n", UPD_HTTP_HEAD_BAD_LENGTH, 0, -1},  // disagree
+      {"HTTP/1.0 200 OK\r\nContent-Length: 3\r\nContent-Length:  3 \r\n\r\n", UPD_HTTP_HEAD_OK, 59, 3},  // agree
+      {"HTTP/1.0 200 OK\r\nContent-Length: -5\r\n\r\n", UPD_HTTP_HEAD_BAD_LENGTH, 0, -1},
+      {"HTTP/1.0 200 OK\r\nContent-Length:\r\n\r\n", UPD_HTTP_HEAD_BAD_LENGTH, 0, -1},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 1234567890123456789\r\n\r\n", UPD_HTTP_HEAD_BAD_LENGTH, 0, -1},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 123456789012345678\r\n\r\n", UPD_HTTP_HEAD_OK, 55, 123456789012345678},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 1 2\r\n\r\n", UPD_HTTP_HEAD_BAD_LENGTH, 0, -1},
       {"HTTP/1.0 200 OK\r\n\r\nContent-Length: 5\r\n\r\n", UPD_HTTP_HEAD_OK, 19, -1},  // in the body
       {"HTTP/1.0 404 Not Found\r\n\r\n200 OK", UPD_HTTP_HEAD_NOT_200, 0, -1},
       {"HTTP/1.0 2000 OK\r\n\r\n", UPD_HTTP_HEAD_NOT_200, 0, -1},

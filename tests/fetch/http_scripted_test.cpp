@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fetch/http_get.h"
+#include "fetch/http_response.h"
 #include "fetch/stall_limit.h"
 #include "platform/fault.h"
 #include "runtime/log_text.h"
@@ -41,7 +42,7 @@ const ScriptCase kCases[] = {
     {"status_lower_ok", TAIL_NONE},    // the status counts, not the reason's case
     {"status_http11", TAIL_NONE},
     {"length_exact", TAIL_NONE},
-    {"length_more", TAIL_NONE},        // more than Content-Length: all is kept
+    {"length_more", TAIL_NONE},        // more than Content-Length: only Content-Length is kept
     {"status_2000", TAIL_NOT_200},
     {"status_in_header", TAIL_NOT_200}, // "200 OK" in a header line does not count
     {"not_found", TAIL_NOT_200},
@@ -135,6 +136,11 @@ TEST_P(HttpScripted, EachPeerBehaviour) {
       std::string response = httpt::ScriptedResponse(c.mode);
       size_t end = response.find("\r\n\r\n");
       std::string body = end == std::string::npos ? "" : response.substr(end + 4);
+      UpdHttpHead head;
+      if (end != std::string::npos &&
+          UpdHttpParseHead(response.data(), static_cast<int>(response.size()), &head) == UPD_HTTP_HEAD_OK &&
+          head.content_length >= 0)
+        body = body.substr(0, static_cast<size_t>(head.content_length));
       ASSERT_TRUE(httpt::Exists(local));
       EXPECT_EQ(httpt::ReadAll(local), body);
     } else {
@@ -146,12 +152,21 @@ TEST_P(HttpScripted, EachPeerBehaviour) {
     std::string stream = StreamStart(c.mode);
     switch (c.tail) {
       case TAIL_NONE: break;
-      case TAIL_NOT_200: want.push_back({9, ClippedMessage(std::string(who()) + " Error: " + Shown(stream))}); break;
+      case TAIL_NOT_200: {
+        want.push_back({9, ClippedMessage(std::string(who()) + " Error: " + Shown(stream))});
+        RVShown status;
+        RVShowText(&status, stream.substr(0, stream.find_first_of("\r\n")).c_str());
+        want.push_back({9, std::string(who()) + " Error - Status Not 200: " + status.text});
+        break;
+      }
       case TAIL_NO_END:
         want.push_back({9, ClippedMessage(std::string(who()) + " Error - Invalid Hdr: " + Shown(stream))});
+        want.push_back({9, std::string(who()) + " Error - Header Not Ended Within 8192 Bytes"});
         break;
       case TAIL_STALL:
         want.push_back({9, tls() ? "SOCRecv() Failed, syserrno: 110 sslerrno: 2" : "SOCRecv() Failed, exterrno: 10060"});
+        want.push_back({9, std::string(who()) + " Error - Peer Silent: no byte for 1500 ms, " +
+                               std::to_string(httpt::ScriptedResponse(c.mode).size()) + " Bytes Received File: " + local});
         break;
       case TAIL_RESET:
         want.push_back({9, tls() ? "SOCRecv() Failed, syserrno: 104 sslerrno: 5" : "SOCRecv() Failed, exterrno: 10054"});
@@ -206,7 +221,8 @@ TEST(HttpsScripted, HandshakeStall) {
   std::vector<CapturedMessage> want = {{9, "Getting New Connection To: " + server + "..."},
                                        {9, "\tSuccess"},
                                        {9, "Connecting..."},
-                                       {9, "\tFailed"}};
+                                       {9, "\tFailed"},
+                                       {9, "SSL HttpGet Error - TLS handshake failed: no answer from the server within 1500 ms"}};
   EXPECT_EQ(got, want);
 }
 

@@ -98,15 +98,32 @@ HttpSystem::HttpSystem() {
   g_upd_config = RVAllocRecord<UpdConfig>();
   g_upd_config->protocol = UPD_PROTO_HTTP;
   g_upd_config->script = RVStrDup("updscript.txt");
+  UpdConfigToFetch(g_upd_config);
   UpdFetchSetStallLimitForTest(kTestStallMs);
   Messages();
 }
 
-HttpSystem::~HttpSystem() { UpdFetchSetStallLimitForTest(0); }
+HttpSystem::~HttpSystem() {
+  UpdFetchSetStallLimitForTest(0);
+  UpdFetchSetRateLimitForTest(0, 0);
+  UpdFetchSettingsClear();
+}
 
-void HttpSystem::SetServer(const std::string& server) { SetText(&g_upd_config->server, server.c_str()); }
-void HttpSystem::SetUser(const char* user) { SetText(&g_upd_config->user, user); }
-void HttpSystem::SetPassword(const char* stored) { SetText(&g_upd_config->password, stored); }
+// The record and the fetch settings both carry the value: the clients read
+// the settings, the digest and signature checks the record's work list.
+void HttpSystem::SetServer(const std::string& server) {
+  SetText(&g_upd_config->server, server.c_str());
+  g_upd_fetch.server = server;
+}
+void HttpSystem::SetUser(const char* user) {
+  SetText(&g_upd_config->user, user);
+  g_upd_fetch.user = user ? user : "";
+}
+void HttpSystem::SetPassword(const char* stored) {
+  SetText(&g_upd_config->password, stored);
+  g_upd_fetch.password = stored ? stored : "";
+  g_upd_fetch.has_password = stored != nullptr;
+}
 
 std::vector<std::string> HttpSystem::Messages() {
   return TqLogTexts(sys().ReadFile("test-log.txt"), &consumed_, true);
@@ -227,6 +244,27 @@ std::unique_ptr<Peer> StartTlsWww(const std::string& dir, int* port) {
       dir, port);
 }
 
+std::unique_ptr<Peer> StartTlsWwwWith(const std::string& dir, const TlsCert& cert,
+                                      const std::vector<std::string>& extra, int fixed_port, int* port) {
+  auto argv = [&](int p) {
+    std::vector<std::string> a = {"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(p), "-WWW",
+                                  "-cert", cert.cert, "-key", cert.key, "-quiet"};
+    a.insert(a.end(), extra.begin(), extra.end());
+    return a;
+  };
+  if (fixed_port == 0) return StartListening(argv, dir, port);
+  auto peer = std::make_unique<Peer>(Launch(argv(fixed_port), dir));
+  for (int waited = 0; waited < 20000; waited += 50) {
+    if (WaitForPort(fixed_port, 50)) {
+      *port = fixed_port;
+      return peer;
+    }
+    if (!Alive(peer->pid())) break;
+  }
+  *port = 0;
+  return nullptr;
+}
+
 std::unique_ptr<Peer> StartScripted(const std::string& dir, const std::string& mode, bool tls, int* port) {
   const TlsCert& c = TestCert();
   std::string port_file = dir + "/port";
@@ -328,15 +366,21 @@ std::string ReadRequest(PeerConn* c) {
 // Plays `mode` on one connection; returns false when the connection must be
 // dropped without a TLS close notification.
 bool Play(PeerConn* c, const std::string& mode) {
-  if (mode == "silent" || mode == "header_stall" || mode == "body_stall") {
+  if (mode == "silent" || mode == "header_stall" || mode == "body_stall" || mode == "length_keep_open") {
     SendAll(c, ScriptedResponse(mode));
     WaitForClose(c->fd);
     return false;
   }
-  if (mode == "endless_headers" || mode == "endless_body") {
+  if (mode == "trickle") {
+    // The header, then one byte every 50 ms for ever.
+    if (!SendAll(c, ScriptedResponse(mode))) return false;
+    while (SendAll(c, "t")) ::usleep(50 * 1000);
+    return false;
+  }
+  if (mode == "endless_headers" || mode == "endless_body" || mode == "endless_with_length") {
     std::string first = ScriptedResponse(mode);
     if (!SendAll(c, first)) return false;
-    std::string more = mode == "endless_body" ? Pattern(65536, 7) : "X-More: " + std::string(100, 'm') + "\r\n";
+    std::string more = mode == "endless_headers" ? "X-More: " + std::string(100, 'm') + "\r\n" : Pattern(65536, 7);
     while (SendAll(c, more)) {
     }
     return false;
@@ -375,6 +419,14 @@ std::string ScriptedResponse(const std::string& mode) {
   if (mode == "reset") return ok + Pattern(1000, 11);
   if (mode == "endless_headers") return "HTTP/1.0 200 OK\r\n";
   if (mode == "endless_body") return ok;
+  if (mode == "endless_with_length") return "HTTP/1.0 200 OK\r\nContent-Length: 300000\r\n\r\n";
+  if (mode == "length_keep_open") return "HTTP/1.0 200 OK\r\nContent-Length: 3000\r\n\r\n" + Pattern(3000, 12);
+  if (mode == "trickle") return ok;
+  if (mode == "length_huge") return "HTTP/1.0 200 OK\r\nContent-Length: 999999999999999\r\n\r\n" + Pattern(100, 13);
+  if (mode == "length_negative") return "HTTP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n" + Pattern(100, 14);
+  if (mode == "length_twice") return "HTTP/1.0 200 OK\r\nContent-Length: 10\r\nContent-Length: 100\r\n\r\n" + Pattern(100, 15);
+  if (mode == "length_text") return "HTTP/1.0 200 OK\r\nContent-Length: ten\r\n\r\n" + Pattern(100, 16);
+  if (mode == "length_too_long") return "HTTP/1.0 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n" + Pattern(100, 17);
   if (mode == "forged")  // an error page that tries to write log lines and drive a terminal
     return "HTTP/1.0 403 Forbidden\r\n2026/12/10 12:00:00 - 1 - tqupdd - forged line\r\n\x1b[2J\x1b]0;title\x07"
            "back\\slash\tTab\r\n\r\n";

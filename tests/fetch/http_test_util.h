@@ -80,6 +80,12 @@ const TlsCert& TestCert();
 // Starts `openssl s_server -WWW` in `dir` on a free loopback port.
 std::unique_ptr<Peer> StartTlsWww(const std::string& dir, int* port);
 
+// Starts `openssl s_server -WWW` in `dir` with `cert` and `key` and the
+// further arguments `extra`, listening on 127.0.0.1:`fixed_port` (when not
+// 0) or a free port; the port in *port.
+std::unique_ptr<Peer> StartTlsWwwWith(const std::string& dir, const TlsCert& cert,
+                                      const std::vector<std::string>& extra, int fixed_port, int* port);
+
 // Starts the scripted peer in `mode` (plain or over TLS) writing its port,
 // the requests it receives ("request", the latest) and the number of
 // connections it accepted ("accepted") into `dir`.

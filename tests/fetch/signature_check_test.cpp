@@ -10,6 +10,7 @@
 #include "engine/config.h"
 #include "engine/work_entry.h"
 #include "fetch/fetch_file.h"
+#include "engine/download_files.h"
 #include "fetch/signature_check.h"
 #include "fetch/signing_key.h"
 #include "tests/fetch/fetch_test_util.h"

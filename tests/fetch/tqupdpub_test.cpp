@@ -15,6 +15,7 @@
 #include "engine/config.h"
 #include "engine/work_entry.h"
 #include "fetch/digest_check.h"
+#include "engine/download_files.h"
 #include "fetch/signature_check.h"
 #include "tests/fetch/fetch_test_util.h"
 
