@@ -81,7 +81,7 @@ int RVAdapterMacListIn(const std::vector<PlatAdapter>& adapters, char* out) {
   out[0] = '\0';
   size_t len = 0;
   for (const PlatAdapter& a : adapters) {
-    if (a.phys_len == 0 || !CountedType(a.if_type)) continue;
+    if (a.phys_len == 0 || a.is_virtual || !CountedType(a.if_type)) continue;
     char mac[24];
     FormatMac(a, mac);
     size_t n = std::strlen(mac);

@@ -16,7 +16,8 @@ constexpr int kRVMacListMax = 1023;
 // adapter carries it, or the adapters cannot be listed (reported).
 int RVAdapterMacForLocal(const char* local_address, char* out);
 
-// Writes the MAC addresses of all adapters into `out` (1,024 bytes), joined
+// Writes the MAC addresses of all real adapters (a device behind them; no
+// bridge, veth, tun/tap or other virtual interface) into `out` (1,024 bytes), joined
 // by ",", each once, at most 1,023 characters. 0 when one or more were
 // listed; 1 with an empty text when there are none; -1 when the adapters
 // cannot be listed (reported).

@@ -42,8 +42,26 @@ struct PlatAdapter {
   uint32_t ipv6_index;                     // interface index (the IPv6 zone of its link-local addresses)
   uint32_t phys_len;                       // bytes of phys in use (0: no hardware address)
   unsigned char phys[8];                   // hardware (MAC) address
+  int is_virtual;                           // 1: no device behind it (bridge, veth, tun/tap, loopback, ...)
   std::vector<PlatAdapterAddress> unicast; // unicast addresses in listing order
 };
+
+// The interface directory of the machine: "/sys/class/net".
+extern const char* const kPlatNetClassDir;
+
+// 1 when interface `name` of the interface directory `net_dir` (null: the
+// machine's) is virtual: it has no "device" entry (a hardware or bus device
+// behind it), or it is a bridge ("bridge"), a tun/tap ("tun_flags") or a
+// loopback interface (type 772), whatever stands behind it; 0 when it is a
+// real adapter. A missing interface directory counts as virtual.
+int PlatAdapterIsVirtual(const char* net_dir, const char* name);
+
+// Fills `out` with what the interface directory `net_dir` (null: the
+// machine's) tells of interface `name`: name, type, state, index ("ifindex"),
+// virtual or not, and the hardware address of its "address" entry (all
+// zeros or none: phys_len 0). No unicast addresses. 0, or -1 with
+// ERROR_FILE_NOT_FOUND when `name` has no directory there.
+int PlatReadAdapter(const char* net_dir, const char* name, PlatAdapter* out);
 
 // Lists the machine's adapters with their unicast addresses. 0, or -1 with
 // the last error (a Windows error code).

@@ -37,7 +37,8 @@ void PlatUserNameOf(uint32_t uid, char* out, size_t size);
 // Copies the host's name into `out`; -1 if unknown.
 int PlatComputerName(char* out, size_t size);
 
-// Version facts of the operating system, in the shape of the Windows ones.
+// Version facts of the operating system, in the shape of the Windows ones
+// (the runtime reads them from the machine's registry).
 struct PlatOsFacts {
   uint32_t platform;     // 1 = 9x family, 2 = NT family (always 2 here)
   uint32_t major;        // major version
@@ -45,10 +46,6 @@ struct PlatOsFacts {
   uint32_t product_type; // 1 = workstation, other = server
   uint32_t build;        // build number
 };
-
-// Reads the host's real version facts: the kernel release numbers stand for
-// major, minor and build; a host is a workstation.
-int PlatGetOsFacts(PlatOsFacts* facts);
 
 // True when the process runs with administrator rights (root).
 bool PlatIsAdministrator();

@@ -3,6 +3,8 @@
 #include "runtime/util.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +15,7 @@
 
 #include "platform/error.h"
 #include "platform/event.h"
+#include "platform/registry.h"
 #include "runtime/env.h"
 #include "runtime/print.h"
 #include "runtime/report.h"
@@ -88,11 +91,80 @@ int RVAuthUserSecDesc(PlatSecurityDescriptor* desc) {
   return rc;
 }
 
+namespace {
+
+// Where the machine's registry keeps the version facts, with the names
+// Windows gives them there.
+constexpr char kVersionKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+constexpr char kMajorValue[] = "CurrentMajorVersionNumber"; // REG_DWORD
+constexpr char kMinorValue[] = "CurrentMinorVersionNumber"; // REG_DWORD
+constexpr char kBuildValue[] = "CurrentBuildNumber";        // REG_SZ, decimal digits
+constexpr char kTypeValue[] = "InstallationType";           // REG_SZ, "Client" or a server kind
+
+// Reads REG_DWORD `name` of `key` into `*out`; a missing value keeps it, a
+// value of another type or size keeps it and is reported.
+void ReadDwordFact(PlatHKey key, const char* name, uint32_t* out) {
+  uint32_t type = 0, value = 0, size = sizeof value;
+  uint32_t rc = PlatRegQueryValue(key, name, &type, &value, &size);
+  if (rc == ERROR_FILE_NOT_FOUND) return;
+  if (rc == ERROR_SUCCESS && type == PLAT_REG_DWORD && size == sizeof value) {
+    *out = value;
+    return;
+  }
+  RVReportWarning("Version fact %s is not a REG_DWORD - using %u", name, static_cast<unsigned>(*out));
+}
+
+// Reads REG_SZ `name` of `key` into `text` (`size` bytes): 1 when read, 0
+// when missing, -1 when of another type or too long (reported by the caller).
+int ReadTextFact(PlatHKey key, const char* name, char* text, uint32_t size) {
+  uint32_t type = 0, got = size - 1;
+  uint32_t rc = PlatRegQueryValue(key, name, &type, text, &got);
+  if (rc == ERROR_FILE_NOT_FOUND) return 0;
+  if (rc != ERROR_SUCCESS || type != PLAT_REG_SZ) return -1;
+  text[got < size ? got : size - 1] = '\0';
+  return 1;
+}
+
+}  // namespace
+
+void RVReadOsFacts(PlatOsFacts* f) {
+  *f = PlatOsFacts{2, kRVOsDefaultMajor, kRVOsDefaultMinor, 1, kRVOsDefaultBuild};
+  PlatHKey key = nullptr;
+  if (PlatRegOpenKey(PLAT_HKEY_LOCAL_MACHINE, kVersionKey, PLAT_KEY_READ, &key) != ERROR_SUCCESS) return;
+  ReadDwordFact(key, kMajorValue, &f->major);
+  ReadDwordFact(key, kMinorValue, &f->minor);
+  char text[64];
+  int r = ReadTextFact(key, kBuildValue, text, sizeof text);
+  if (r > 0) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long build = std::strtoul(text, &end, 10);
+    if (text[0] >= '0' && text[0] <= '9' && *end == '\0' && errno == 0 && build <= UINT32_MAX)
+      f->build = static_cast<uint32_t>(build);
+    else
+      r = -1;
+  }
+  if (r < 0) RVReportWarning("Version fact %s is not a REG_SZ build number - using %u", kBuildValue,
+                             static_cast<unsigned>(f->build));
+  r = ReadTextFact(key, kTypeValue, text, sizeof text);
+  if (r > 0) {
+    if (strcasecmp(text, "Client") == 0) f->product_type = 1;
+    else if (strcasecmp(text, "Server") == 0 || strcasecmp(text, "Server Core") == 0 ||
+             strcasecmp(text, "Nano Server") == 0)
+      f->product_type = 3;
+    else
+      r = -1;
+  }
+  if (r < 0) RVReportWarning("Version fact %s is not Client, Server, Server Core or Nano Server - using Client",
+                             kTypeValue);
+  PlatRegCloseKey(key);
+}
+
 const PlatOsFacts* RVOsVersion() {
   if (!g_cache.facts_read) {
     g_cache.facts_read = true;
     PlatOsFacts f{};
-    if (PlatGetOsFacts(&f) != 0) f.platform = 2;
+    RVReadOsFacts(&f);
     if (f.platform != 1 && f.platform != 2) {
       RVPrintError("PlatformID: %ld", static_cast<long>(f.platform));
       f.platform = 1;

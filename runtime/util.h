@@ -13,7 +13,24 @@
 // after reporting.
 int RVAuthUserSecDesc(PlatSecurityDescriptor* desc);
 
-// The version facts of the host, read once per process.
+// The Windows version this machine stands for when its registry does not
+// say otherwise: Windows 10 (22H2) x64, a workstation.
+constexpr uint32_t kRVOsDefaultMajor = 10;
+constexpr uint32_t kRVOsDefaultMinor = 0;
+constexpr uint32_t kRVOsDefaultBuild = 19045;
+
+// Reads the version facts the administrator keeps for the machine in the
+// registry, HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion:
+// CurrentMajorVersionNumber and CurrentMinorVersionNumber (REG_DWORD),
+// CurrentBuildNumber (REG_SZ, decimal) and InstallationType (REG_SZ:
+// "Client" a workstation; "Server", "Server Core", "Nano Server" a server,
+// product type 3). Each value that is missing keeps its default (the
+// constants above, a workstation, platform 2); one of another type or with
+// other text keeps it too and is reported as a warning. Never the kernel's
+// release. Not cached.
+void RVReadOsFacts(PlatOsFacts* facts);
+
+// The version facts of RVReadOsFacts, read once per process.
 const PlatOsFacts* RVOsVersion();
 
 // The operating-system name for the given facts ("WINDOWS-10", ...); pure.

@@ -81,7 +81,25 @@ void UpdPrintUsage(const char* program) {
   for (const char* line :
        {"-v - Verbose Level - 0 - 9", "--help - Help", "--fg - run in foreground", "-T - Test Connection"})
     RVPrintInfo("\t\t%s", line);
+  RVPrintInfo("\tCommands:");
+  for (const char* line : {"install [auto] [start] - register the service (auto: started at boot; start: start it)",
+                           "remove - stop and unregister the service", "start - start the service",
+                           "stop [remove] - stop the service (remove: then unregister it)",
+                           "(none) - run as the service, under the service manager"})
+    RVPrintInfo("\t\t%s", line);
   if (UpdSigningKeyIsDevelopment()) RVPrintInfo("%s", kUpdDevelopmentKeyWarning);
+}
+
+void UpdPrintRunHint(const char* program, const char* command) {
+  const char* commands = "commands: install [auto] [start], remove, start, stop [remove]; --fg runs the worker here; "
+                         "--help for more";
+  if (command)
+    std::fprintf(stderr, "%s: unknown command '%s' - running as the service, which needs the service manager; %s\n",
+                 program, command, commands);
+  else
+    std::fprintf(stderr, "%s: no command - running as the service, which needs the service manager; %s\n", program,
+                 commands);
+  std::fflush(stderr);
 }
 
 void UpdLogDevelopmentKeyWarning() {

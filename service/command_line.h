@@ -21,9 +21,15 @@ extern UpdOptions g_upd_options;
 // Parsing stops at --help. Returns the new argument count.
 int UpdParseCommandLine(int argc, char** argv, const char* program, UpdOptions* options);
 
-// Prints the usage text through RVPrintInfo, with the development key's
+// Prints the usage text through RVPrintInfo (the options, then the
+// commands), with the development key's
 // warning when that key is compiled in.
 void UpdPrintUsage(const char* program);
+
+// Prints one line to standard error for a program run without a command
+// (`command` null) or with an unknown one, outside the service manager:
+// what was taken, the commands, and --fg and --help.
+void UpdPrintRunHint(const char* program, const char* command);
 
 // Logs the development key's warning at level 9 (shown at every LogLevel)
 // when that key is compiled in; the worker calls it at every start.

@@ -37,6 +37,9 @@ int main(int argc, char** argv) {
   if (UpdServiceCommand(argc, argv, binary_path, g_upd_options.verbosity)) return 0;
 
   if (g_upd_options.foreground || g_upd_options.test_mode) return UpdWorker();
+  // Started by hand rather than by the service manager (which names the
+  // service it starts in TQ_SERVICE_NAME): one line says what to type.
+  if (g_upd_options.verbosity > 0 && !PlatEnvGet("TQ_SERVICE_NAME")) UpdPrintRunHint(program, argv[1]);
   UpdServiceRun();
   return 0;
 }

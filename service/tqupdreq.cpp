@@ -3,10 +3,11 @@
 //
 //   tqupdreq install|check [-w SECONDS]
 //
-// Exit codes: 0 the worker answered; 1 no worker with request events runs;
-// 2 no answer within SECONDS (default 600); 3 usage error; 4 the request was
-// sent, but the caller may not wait for the answer (only members of the
-// users' group may; everyone may ask).
+// Exit codes: 0 the worker answered; 1 no worker with request events runs
+// (a worker with install type Automatic has none: requests need Prompt or
+// OnRequest); 2 no answer within SECONDS (default 600); 3 usage error; 4 the
+// request was sent, but the caller may not wait for the answer (only members
+// of the users' group may; everyone may ask).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 
 #include "platform/error.h"
 #include "platform/event.h"
+#include "platform/named_mutex.h"
 #include "platform/security.h"
 #include "runtime/env.h"
 
@@ -62,8 +64,15 @@ int main(int argc, char** argv) {
     return 4;
   }
   if (!request || !complete) {
-    std::printf("No update worker with request events is running\n");
+    // A worker that holds the work mutex but offers no request events runs
+    // with install type Automatic.
+    if (PlatMutexExists(EventName("tqupd-work-mtx").c_str()))
+      std::printf("The update worker runs with install type Automatic; requests need install type Prompt or "
+                  "OnRequest\n");
+    else
+      std::printf("No update worker with request events is running\n");
     PlatEventClose(request);
+    PlatEventClose(complete);
     return 1;
   }
   // Clear the answer to any earlier request before asking.

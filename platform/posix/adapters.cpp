@@ -3,8 +3,10 @@
 #include "platform/adapters.h"
 
 #include <arpa/inet.h>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ifaddrs.h>
 #include <linux/if_packet.h>
@@ -17,11 +19,16 @@
 
 #include "platform/error.h"
 
+const char* const kPlatNetClassDir = "/sys/class/net";
+
 namespace {
 
-// First line of a /sys/class/net attribute of interface `name`; empty when missing.
-std::string SysAttr(const char* name, const char* attr) {
-  std::string path = std::string("/sys/class/net/") + name + "/" + attr;
+// The interface directory to read: `net_dir`, or the machine's.
+const char* NetDir(const char* net_dir) { return net_dir && *net_dir ? net_dir : kPlatNetClassDir; }
+
+// First line of attribute `attr` of interface `name` under `dir`; empty when missing.
+std::string SysAttr(const char* dir, const char* name, const char* attr) {
+  std::string path = std::string(dir) + "/" + name + "/" + attr;
   FILE* f = std::fopen(path.c_str(), "r");
   if (!f) return "";
   char buf[128] = {0};
@@ -32,20 +39,20 @@ std::string SysAttr(const char* name, const char* attr) {
   return s;
 }
 
-// True when /sys/class/net/<name>/<entry> exists.
-bool SysExists(const char* name, const char* entry) {
-  std::string path = std::string("/sys/class/net/") + name + "/" + entry;
+// True when <dir>/<name>/<entry> exists (a link is followed).
+bool SysExists(const char* dir, const char* name, const char* entry) {
+  std::string path = std::string(dir) + "/" + name + "/" + entry;
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
 }
 
 // Interface type of `name` from its ARPHRD number and wireless entries.
-uint32_t IfType(const char* name) {
-  std::string t = SysAttr(name, "type");
+uint32_t IfType(const char* dir, const char* name) {
+  std::string t = SysAttr(dir, name, "type");
   long arp = t.empty() ? -1 : std::strtol(t.c_str(), nullptr, 10);
   switch (arp) {
     case ARPHRD_ETHER:
-      if (SysExists(name, "wireless") || SysExists(name, "phy80211")) return PLAT_IF_TYPE_WIRELESS;
+      if (SysExists(dir, name, "wireless") || SysExists(dir, name, "phy80211")) return PLAT_IF_TYPE_WIRELESS;
       return PLAT_IF_TYPE_ETHERNET;
     case ARPHRD_IEEE802:
     case ARPHRD_IEEE802_TR: return PLAT_IF_TYPE_TOKEN_RING;
@@ -62,8 +69,8 @@ uint32_t IfType(const char* name) {
 }
 
 // Operational state of `name`.
-uint32_t OperStatus(const char* name) {
-  std::string s = SysAttr(name, "operstate");
+uint32_t OperStatus(const char* dir, const char* name) {
+  std::string s = SysAttr(dir, name, "operstate");
   if (s == "up") return PLAT_IF_OPER_UP;
   if (s == "down") return PLAT_IF_OPER_DOWN;
   if (s == "testing") return PLAT_IF_OPER_TESTING;
@@ -79,14 +86,59 @@ PlatAdapter* Find(std::vector<PlatAdapter>* out, const char* name) {
     if (std::strcmp(a.name, name) == 0) return &a;
   PlatAdapter a{};
   std::snprintf(a.name, sizeof a.name, "%s", name);
-  a.if_type = IfType(name);
-  a.oper_status = OperStatus(name);
+  a.if_type = IfType(kPlatNetClassDir, name);
+  a.oper_status = OperStatus(kPlatNetClassDir, name);
   a.ipv6_index = ::if_nametoindex(name);
+  a.is_virtual = PlatAdapterIsVirtual(kPlatNetClassDir, name);
   out->push_back(a);
   return &out->back();
 }
 
+// Parses a hardware address "aa:bb:..." of at most 8 bytes into `a`; an
+// address of zeros only, or one that does not parse, leaves phys_len 0.
+void ParseMac(const std::string& text, PlatAdapter* a) {
+  a->phys_len = 0;
+  uint32_t n = 0;
+  bool any = false;
+  for (const char* p = text.c_str();;) {
+    if (n == sizeof a->phys || !std::isxdigit(static_cast<unsigned char>(*p))) return;
+    char* end = nullptr;
+    unsigned long byte = std::strtoul(p, &end, 16);
+    if (end - p > 2) return;
+    a->phys[n++] = static_cast<unsigned char>(byte);
+    any = any || byte != 0;
+    if (*end == '\0') break;
+    if (*end != ':') return;
+    p = end + 1;
+  }
+  a->phys_len = any ? n : 0;
+}
+
 }  // namespace
+
+int PlatAdapterIsVirtual(const char* net_dir, const char* name) {
+  const char* dir = NetDir(net_dir);
+  if (!SysExists(dir, name, "")) return 1;
+  if (!SysExists(dir, name, "device")) return 1;
+  if (SysExists(dir, name, "bridge") || SysExists(dir, name, "tun_flags")) return 1;
+  return SysAttr(dir, name, "type") == "772" ? 1 : 0;
+}
+
+int PlatReadAdapter(const char* net_dir, const char* name, PlatAdapter* out) {
+  const char* dir = NetDir(net_dir);
+  *out = PlatAdapter{};
+  if (!SysExists(dir, name, "")) {
+    PlatSetLastError(ERROR_FILE_NOT_FOUND);
+    return -1;
+  }
+  std::snprintf(out->name, sizeof out->name, "%s", name);
+  out->if_type = IfType(dir, name);
+  out->oper_status = OperStatus(dir, name);
+  out->ipv6_index = static_cast<uint32_t>(std::strtoul(SysAttr(dir, name, "ifindex").c_str(), nullptr, 10));
+  out->is_virtual = PlatAdapterIsVirtual(dir, name);
+  ParseMac(SysAttr(dir, name, "address"), out);
+  return 0;
+}
 
 int PlatListAdapters(std::vector<PlatAdapter>* out) {
   out->clear();

@@ -9,7 +9,6 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include "platform/error.h"
@@ -85,22 +84,6 @@ int PlatComputerName(char* out, size_t size) {
     return -1;
   }
   std::strcpy(out, buf);
-  return 0;
-}
-
-int PlatGetOsFacts(PlatOsFacts* facts) {
-  struct utsname u;
-  if (::uname(&u) != 0) {
-    PlatSetLastErrorFromErrno(errno);
-    return -1;
-  }
-  unsigned major = 0, minor = 0, build = 0;
-  std::sscanf(u.release, "%u.%u.%u", &major, &minor, &build);
-  facts->platform = 2;
-  facts->major = major;
-  facts->minor = minor;
-  facts->product_type = 1;
-  facts->build = build;
   return 0;
 }
 

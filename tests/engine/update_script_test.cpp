@@ -17,6 +17,7 @@
 #include "runtime/util.h"
 #include "tests/fetch/fetch_test_util.h"
 #include "tests/support/log_texts.h"
+#include "tests/support/temp_system.h"
 
 namespace {
 
@@ -260,3 +261,32 @@ TEST_F(ScriptTest, BadInputIsReadSafely) {
 }
 
 }  // namespace
+
+// The OSVersion condition compares the major version the machine's registry
+// states (default 10), never the kernel's release.
+TEST(ScriptOsVersion, FollowsTheRegistryFacts) {
+  const struct {
+    const char* major_line; // the major version value, or "" for none
+    const char* wanted;     // the condition's text
+    int match;
+  } cases[] = {
+      {"", "10", 1}, {"", "6", 0}, {"", "6,10", 1},
+      {"\"CurrentMajorVersionNumber\"=dword:00000006\n", "6", 1},
+      {"\"CurrentMajorVersionNumber\"=dword:00000006\n", "10", 0},
+      {"\"CurrentMajorVersionNumber\"=\"6\"\n", "10", 1},  // wrong type: the default
+  };
+  for (const auto& c : cases) {
+    TempSystem sys;
+    int bad = 0;
+    ASSERT_EQ(PlatRegImport(std::string("Windows Registry Editor Version 5.00\n\n"
+                                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n") +
+                                c.major_line,
+                            &bad),
+              0u);
+    PlatOsFacts f{};
+    testing::internal::CaptureStderr();
+    RVReadOsFacts(&f);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(UpdOsVersionMatches(c.wanted, static_cast<int>(f.major)), c.match) << c.major_line << c.wanted;
+  }
+}

@@ -13,8 +13,11 @@
 
 #include "platform/event.h"
 #include "platform/named_mutex.h"
+#include "platform/error.h"
+#include "platform/registry.h"
 #include "runtime/alloc.h"
 #include "runtime/env.h"
+#include "runtime/report.h"
 #include "runtime/util.h"
 #include "tests/support/child.h"
 #include "tests/support/temp_system.h"
@@ -121,6 +124,83 @@ TEST(OsName, Table) {
   // The host's own name is computed once and stays the same.
   EXPECT_EQ(RVOsName(), RVOsName());
   EXPECT_EQ(RVOsVersion()->platform, 2u);
+}
+
+// The warnings of the version facts' reading.
+std::string g_os_warnings;
+
+// The version facts come from the machine's registry, each value falling
+// back to Windows 10 build 19045 on a workstation on its own; the kernel
+// never shows through. Names follow the facts.
+TEST(OsVersion, FactsFromTheRegistry) {
+  const char* key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n";
+  const struct {
+    const char* values; // lines under the key; null: no key at all
+    uint32_t major, minor, product, build;
+    const char* name;
+    bool warned; // a value present but unusable is reported
+  } cases[] = {
+      {nullptr, 10, 0, 1, 19045, "WINDOWS-10", false},
+      {"", 10, 0, 1, 19045, "WINDOWS-10", false},
+      {"\"CurrentMajorVersionNumber\"=dword:00000006\n", 6, 0, 1, 19045, "WINDOWS-VISTA", false},
+      {"\"CurrentMajorVersionNumber\"=dword:00000006\n\"CurrentMinorVersionNumber\"=dword:00000001\n"
+       "\"CurrentBuildNumber\"=\"7601\"\n\"InstallationType\"=\"Client\"\n",
+       6, 1, 1, 7601, "WINDOWS-7", false},
+      {"\"CurrentMajorVersionNumber\"=dword:00000006\n\"CurrentMinorVersionNumber\"=dword:00000001\n"
+       "\"InstallationType\"=\"Server\"\n",
+       6, 1, 3, 19045, "WINDOWS-SERVER-2008", false},
+      {"\"CurrentMajorVersionNumber\"=dword:00000006\n\"CurrentMinorVersionNumber\"=dword:00000003\n"
+       "\"InstallationType\"=\"server core\"\n",
+       6, 3, 3, 19045, "WINDOWS-SERVER-2012", false},
+      {"\"CurrentMajorVersionNumber\"=dword:00000006\n\"CurrentMinorVersionNumber\"=dword:00000002\n", 6, 2, 1,
+       19045, "WINDOWS-8", false},
+      {"\"CurrentMajorVersionNumber\"=dword:00000005\n\"CurrentMinorVersionNumber\"=dword:00000001\n"
+       "\"CurrentBuildNumber\"=\"2600\"\n",
+       5, 1, 1, 2600, "WINDOWS-XP", false},
+      {"\"CurrentMajorVersionNumber\"=dword:00000005\n", 5, 0, 1, 19045, "WINDOWS-2000", false},
+      {"\"CurrentMajorVersionNumber\"=dword:00000005\n\"CurrentMinorVersionNumber\"=dword:00000002\n", 5, 2, 1,
+       19045, "WINDOWS-2003", false},
+      {"\"CurrentBuildNumber\"=\"22621\"\n", 10, 0, 1, 22621, "WINDOWS-11", false},
+      {"\"CurrentBuildNumber\"=\"22621\"\n\"InstallationType\"=\"Nano Server\"\n", 10, 0, 3, 22621,
+       "WINDOWS-SERVER-2016", false},
+      // Wrong types and garbage keep the default of that value only.
+      {"\"CurrentMajorVersionNumber\"=\"6\"\n\"CurrentMinorVersionNumber\"=dword:00000001\n", 10, 1, 1, 19045,
+       "WINDOWS-10", true},
+      {"\"CurrentMajorVersionNumber\"=hex:06,00\n", 10, 0, 1, 19045, "WINDOWS-10", true},
+      {"\"CurrentBuildNumber\"=dword:00005861\n", 10, 0, 1, 19045, "WINDOWS-10", true},
+      {"\"CurrentBuildNumber\"=\"22621abc\"\n", 10, 0, 1, 19045, "WINDOWS-10", true},
+      {"\"CurrentBuildNumber\"=\"-1\"\n", 10, 0, 1, 19045, "WINDOWS-10", true},
+      {"\"CurrentBuildNumber\"=\"99999999999\"\n", 10, 0, 1, 19045, "WINDOWS-10", true},
+      {"\"CurrentBuildNumber\"=\"\"\n", 10, 0, 1, 19045, "WINDOWS-10", true},
+      {"\"InstallationType\"=\"Workstation\"\n\"CurrentBuildNumber\"=\"22000\"\n", 10, 0, 1, 22000, "WINDOWS-11",
+       true},
+      {"\"InstallationType\"=dword:00000003\n", 10, 0, 1, 19045, "WINDOWS-10", true},
+  };
+  for (const auto& c : cases) {
+    TempSystem sys;
+    const std::string label = c.values ? c.values : "(no key)";
+    if (c.values) {
+      int bad = 0;
+      ASSERT_EQ(PlatRegImport(std::string("Windows Registry Editor Version 5.00\n\n") + key + c.values, &bad),
+                static_cast<uint32_t>(ERROR_SUCCESS))
+          << label << " line " << bad;
+    }
+    PlatOsFacts f{};
+    g_os_warnings.clear();
+    RVReportHooks hooks = {nullptr, [](const char* text) { g_os_warnings += text; }, nullptr};
+    RVSetReportHooks(&hooks);
+    RVReadOsFacts(&f);
+    RVSetReportHooks(nullptr);
+    const std::string& said = g_os_warnings;
+    EXPECT_EQ(f.platform, 2u) << label;
+    EXPECT_EQ(f.major, c.major) << label;
+    EXPECT_EQ(f.minor, c.minor) << label;
+    EXPECT_EQ(f.product_type, c.product) << label;
+    EXPECT_EQ(f.build, c.build) << label;
+    EXPECT_STREQ(RVOsNameFor(&f), c.name) << label;
+    EXPECT_EQ(said.find("Version fact ") != std::string::npos, c.warned) << label << said;
+    EXPECT_EQ(said.find("Unknown Windows OS"), std::string::npos) << label;
+  }
 }
 
 TEST(IsUrl, Prefixes) {

@@ -83,7 +83,13 @@ TEST(CommandLine, UsageText) {
             "\t\t-v - Verbose Level - 0 - 9\n"
             "\t\t--help - Help\n"
             "\t\t--fg - run in foreground\n"
-            "\t\t-T - Test Connection\n" +
+            "\t\t-T - Test Connection\n"
+            "\tCommands:\n"
+            "\t\tinstall [auto] [start] - register the service (auto: started at boot; start: start it)\n"
+            "\t\tremove - stop and unregister the service\n"
+            "\t\tstart - start the service\n"
+            "\t\tstop [remove] - stop the service (remove: then unregister it)\n"
+            "\t\t(none) - run as the service, under the service manager\n" +
                 std::string(UpdSigningKeyIsDevelopment()
                                 ? "Warning: the compiled-in signing key is the development key; packages signed by "
                                   "anyone holding it are accepted\n"

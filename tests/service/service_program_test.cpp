@@ -3,6 +3,8 @@
 // with real processes in a relocated system.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <unistd.h>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -172,13 +174,36 @@ TEST_F(ServiceProgram, StartAndStopCommands) {
 }
 
 // Started from a console without --fg, the program cannot reach the service
-// manager: it writes the event-log error and ends with exit code 0.
+// manager: it writes the event-log error and ends with exit code 0; with no
+// command or an unknown one it says so in one line on standard error unless
+// the verbosity is 0.
 TEST_F(ServiceProgram, ConsoleRunReportsTheDispatcherFailure) {
-  ProgramRun r = Tqupdd("foo");
-  EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(r.out, "");
-  std::string events = sys_.ReadFile("system/events/TQUpdateD64.log");
-  EXPECT_NE(events.find("TQService Error: 1063 - StartServiceCtrlDispatcher Failed"), std::string::npos) << events;
+  const struct {
+    const char* args;
+    const char* hint; // start of the one line printed, or "" for none
+  } cases[] = {
+      {"", "tqupdd: no command - running as the service"},
+      {"foo", "tqupdd: unknown command 'foo' - running as the service"},
+      {"strat", "tqupdd: unknown command 'strat' - running as the service"},
+      {"-v 2 Strat now", "tqupdd: unknown command 'Strat' - running as the service"},
+      {"-v 0 strat", ""},
+      {"-v 0", ""},
+  };
+  for (const auto& c : cases) {
+    ::unlink(sys_.path("system/events/TQUpdateD64.log").c_str());
+    ProgramRun r = Tqupdd(c.args);
+    EXPECT_EQ(r.code, 0) << c.args;
+    if (*c.hint) {
+      EXPECT_EQ(r.out.rfind(c.hint, 0), 0u) << c.args << ": " << r.out;
+      EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << c.args << ": " << r.out;
+      EXPECT_NE(r.out.find("install [auto] [start], remove, start, stop [remove]"), std::string::npos) << r.out;
+    } else {
+      EXPECT_EQ(r.out, "") << c.args;
+    }
+    std::string events = sys_.ReadFile("system/events/TQUpdateD64.log");
+    EXPECT_NE(events.find("TQService Error: 1063 - StartServiceCtrlDispatcher Failed"), std::string::npos)
+        << c.args << ": " << events;
+  }
 }
 
 TEST_F(ServiceProgram, CommandLineErrorsAndHelp) {
@@ -189,6 +214,9 @@ TEST_F(ServiceProgram, CommandLineErrorsAndHelp) {
   r = Tqupdd("--help");
   EXPECT_EQ(r.code, 0);
   EXPECT_NE(r.out.find("Usage: tqupdd <option> [<optarg>] ..."), std::string::npos);
+  EXPECT_NE(r.out.find("\tCommands:\n"), std::string::npos) << r.out;
+  for (const char* command : {"\t\tinstall [auto] [start] - ", "\t\tremove - ", "\t\tstart - ", "\t\tstop [remove] - "})
+    EXPECT_NE(r.out.find(command), std::string::npos) << command << r.out;
   // Test mode runs one check in the process and ends with -1.
   EXPECT_EQ(Tqupdd("-T").code, 255);
 }

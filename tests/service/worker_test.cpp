@@ -190,11 +190,28 @@ TEST_F(Worker, RequestsThroughTqupdreq) {
   EXPECT_EQ(Count(Log(), "Checking for Software Updates"), 1);
   out.clear();
   EXPECT_EQ(TqRunCommand(kTqupdreq + " install -w 20", &out), 0) << out;
+  EXPECT_EQ(out, "The update worker answered the install request\n");
   EXPECT_EQ(Count(Log(), "Got Install Event"), 1);
   EXPECT_EQ(Count(Log(), "No Work To Do"), 1);
   EXPECT_EQ(Count(Log(), "Setting CompleteEvent"), 2);
   ::kill(worker, SIGKILL);
   WaitForExit(worker);
+}
+
+// A worker with install type Automatic offers no requests: tqupdreq says
+// which install types do.
+TEST_F(Worker, TqupdreqNamesTheInstallTypesThatTakeRequests) {
+  Config("Automatic", "MaxLoopCount 1000\n");
+  pid_t worker = StartForeground();
+  ASSERT_TRUE(WaitForLog("Waiting up to: ")) << Log();
+  std::string out;
+  EXPECT_EQ(TqRunCommand(kTqupdreq + " install -w 5", &out), 1) << out;
+  EXPECT_EQ(out, "The update worker runs with install type Automatic; requests need install type Prompt or OnRequest\n");
+  ::kill(worker, SIGKILL);
+  WaitForExit(worker);
+  out.clear();
+  EXPECT_EQ(TqRunCommand(kTqupdreq + " install -w 5", &out), 1) << out;
+  EXPECT_EQ(out, "No update worker with request events is running\n");
 }
 
 TEST_F(Worker, RequestWithoutAnswerTimesOut) {
