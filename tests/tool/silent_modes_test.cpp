@@ -50,18 +50,7 @@ class ToolSilent : public testing::Test {
     return TqRunCommand(kTool + " " + args + " </dev/null", out);
   }
 
-  std::vector<std::string> TraceLines() const {
-    std::vector<std::string> lines;
-    std::string text = sys_.ReadFile("trace.txt");
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      lines.push_back(text.substr(start, end - start));
-      start = end + 1;
-    }
-    return lines;
-  }
+  std::vector<std::string> TraceLines() const { return ToolTraceLines(sys_); }
 
   TempSystem sys_;
   std::string installed_;

@@ -49,18 +49,7 @@ class ToolBoxes : public testing::Test {
     return code;
   }
 
-  std::vector<std::string> Trace() const {
-    std::vector<std::string> lines;
-    std::string text = sys_.ReadFile("trace.txt");
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      lines.push_back(text.substr(start, end - start));
-      start = end + 1;
-    }
-    return lines;
-  }
+  std::vector<std::string> Trace() const { return ToolTraceLines(sys_); }
 
   TempSystem sys_;
 };

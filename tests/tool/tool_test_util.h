@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/support/temp_system.h"
 
@@ -14,4 +15,18 @@ inline void ToolInstallFontFile(const TempSystem& sys) {
   std::stringstream text;
   text << in.rdbuf();
   sys.WriteFile("home-tq/etc/tqsfont.def", text.str());
+}
+
+// The lines of the tool's test-only trace file `trace.txt` in `sys`.
+inline std::vector<std::string> ToolTraceLines(const TempSystem& sys) {
+  std::vector<std::string> lines;
+  std::string text = sys.ReadFile("trace.txt");
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
 }
