@@ -21,22 +21,27 @@ void ToConsole(const char* text, PlatBoxIcon icon) {
   std::fflush(out);
 }
 
+// Shows the box on the selected window system, opening its display on first
+// use, and traces it. 0 when shown, -1 when no box could be.
+int Show(const char* caption, const char* text, PlatBoxIcon icon) {
+  const PlatWindowOps* ops = GUIWindowOps();
+  char reason[256];
+  if (ops->open_display(reason, sizeof reason) != 0) return -1;
+  if (ops->message_box(caption, text, icon, nullptr) != 0) return -1;
+  GUITestTrace(std::string("box ") + caption + ": " + text);
+  return 0;
+}
+
 }  // namespace
 
 int GUIShowBox(const char* caption, const char* text, PlatBoxIcon icon, int bell) {
   if (!text || !*text) return 0;
   std::string shown(text, strnlen(text, kGUIBoxTextMax));
-  const PlatWindowOps* ops = GUIWindowOps();
-  char reason[256];
-  int shown_ok = -1;
-  if (bell) ops->bell();
-  if (ops->open_display(reason, sizeof reason) == 0)
-    shown_ok = ops->message_box(caption, shown.c_str(), icon, nullptr);
-  if (shown_ok != 0) {
+  if (bell) GUIWindowOps()->bell();
+  if (Show(caption, shown.c_str(), icon) != 0) {
     ToConsole(shown.c_str(), icon);
     return -1;
   }
-  GUITestTrace(std::string("box ") + caption + ": " + shown);
   return 0;
 }
 
@@ -47,13 +52,8 @@ void GUIReportInfoBox(const char* text) { GUIShowBox("TQ Info", text, PLAT_BOX_I
 void GUIReportWarningBox(const char* text) { GUIShowBox("TQ Info", text, PLAT_BOX_ICON_WARNING, 1); }
 
 int GUIPrintBox(const char* caption, const char* text) {
-  const PlatWindowOps* ops = GUIWindowOps();
-  char reason[256];
-  if (caption && std::strcmp(caption, "Error") == 0) ops->bell();
-  if (ops->open_display(reason, sizeof reason) != 0) return -1;
-  if (ops->message_box(caption, text ? text : "", PLAT_BOX_ICON_WARNING, nullptr) != 0) return -1;
-  GUITestTrace(std::string("box ") + caption + ": " + (text ? text : ""));
-  return 0;
+  if (caption && std::strcmp(caption, "Error") == 0) GUIWindowOps()->bell();
+  return Show(caption, text ? text : "", PLAT_BOX_ICON_WARNING);
 }
 
 void GUIInstallMessageBoxes() {

@@ -51,12 +51,6 @@ struct UpdWorkerState {
   uint32_t second_ms;         // milliseconds per second of waiting (1000)
 };
 
-// Milliseconds per second of the worker's waits. The test-only
-// TQ_TEST_SECOND_MS is read from the process environment, which the
-// configuration file's Env statements cannot reach: it is read before the
-// file.
-uint32_t SecondMs() { return RVSecondMs(); }
-
 // A work file older than a day is recreated with a fresh creation time and
 // removed, so a later file of that name starts young. The age is the file's
 // own (never a link's target); anything but a regular file at the name was
@@ -191,7 +185,9 @@ bool Pass(UpdWorkerState* w, uint32_t wait_ms) {
 
 int UpdWorker() {
   UpdWorkerState w = {};
-  w.second_ms = SecondMs();
+  // The test-only TQ_TEST_SECOND_MS is read from the process environment,
+  // which the configuration file's Env statements cannot reach.
+  w.second_ms = RVSecondMs();
   int result = -1;
   bool mutex_held = false;
   std::string user;

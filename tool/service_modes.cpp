@@ -40,16 +40,19 @@ void ToolSetMessage(const std::string& text) {
 const std::string& ToolMessage() { return g_message; }
 
 void ToolRunServiceOperations(const ToolStartup* startup) {
-  if (startup->svc_start) {
-    ToolSetMessage(UpdSvcStart());
-    Refresh(Wanted::kRunning);
-  }
-  if (startup->svc_stop) {
-    ToolSetMessage(UpdSvcStop());
-    Refresh(Wanted::kStopped);
-  }
-  if (startup->svc_remove) {
-    ToolSetMessage(UpdSvcRemove());
-    Refresh(Wanted::kRemoved);
+  // In this order, whatever the order of the options.
+  const struct {
+    int ToolStartup::*flag;
+    std::string (*operation)();
+    Wanted wanted;
+  } kOperations[] = {
+      {&ToolStartup::svc_start, UpdSvcStart, Wanted::kRunning},
+      {&ToolStartup::svc_stop, UpdSvcStop, Wanted::kStopped},
+      {&ToolStartup::svc_remove, UpdSvcRemove, Wanted::kRemoved},
+  };
+  for (const auto& op : kOperations) {
+    if (!(startup->*op.flag)) continue;
+    ToolSetMessage(op.operation());
+    Refresh(op.wanted);
   }
 }

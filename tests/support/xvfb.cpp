@@ -1,6 +1,8 @@
 // The private X server of a test program and the X tools that drive it.
 #include "tests/support/xvfb.h"
 
+#include "tests/support/child.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -178,17 +180,10 @@ void TqXvfbStop() {
 }
 
 int TqXRun(const std::string& command, std::string* out, int timeout_s) {
-  std::string line = "timeout -k 2 " + std::to_string(timeout_s > 0 ? timeout_s : 30) + " /bin/sh -c " +
-                     TqXQuote(command) + " 2>&1";
   std::fflush(nullptr);
-  FILE* p = ::popen(line.c_str(), "r");
-  if (!p) return -1;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-    if (out) out->append(buf, n);
-  int status = ::pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return TqRunCommand("timeout -k 2 " + std::to_string(timeout_s > 0 ? timeout_s : 30) + " /bin/sh -c " +
+                          TqXQuote(command),
+                      out);
 }
 
 std::string TqXQuote(const std::string& s) {

@@ -103,12 +103,8 @@ TEST_F(ToolSilent, MissingServiceStillExitsZero) {
 TEST_F(ToolSilent, WaitComesBeforeTheStart) {
   ASSERT_EQ(TqRunCommand(installed_ + " -v 0 install"), 0);
   sys_.SetEnv("TQ_TEST_SECOND_MS", "1000");
-  pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::execl(kTool.c_str(), kTool.c_str(), "-w", "3", "--svcstart", "--nogui", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+  pid_t pid = ToolSpawn(kTool, {"-w", "3", "--svcstart", "--nogui"});
+  ASSERT_GT(pid, 0);
   // The tool is waiting: nothing is started and nothing is in its field yet.
   PlatSleepMs(500);
   EXPECT_EQ(TqServiceState(kService), SERVICE_STOPPED);

@@ -26,18 +26,7 @@ class ToolBoxes : public testing::Test {
   }
 
   // Starts the tool with `args`; its pid.
-  pid_t Start(const std::vector<std::string>& args) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(kTool.c_str()));
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(kTool.c_str(), argv.data());
-      ::_exit(127);
-    }
-    return pid;
-  }
+  pid_t Start(const std::vector<std::string>& args) { return ToolSpawn(kTool, args); }
 
   // Waits for the tool's exit code (-1 when it did not end).
   int Finish(pid_t pid) {

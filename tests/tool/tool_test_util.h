@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/types.h>
+#include <unistd.h>
 #include <vector>
 
 #include "tests/support/temp_system.h"
@@ -29,4 +31,18 @@ inline std::vector<std::string> ToolTraceLines(const TempSystem& sys) {
     start = end + 1;
   }
   return lines;
+}
+
+// Starts the program at `path` with `args` as a child process; its pid.
+inline pid_t ToolSpawn(const std::string& path, const std::vector<std::string>& args) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(path.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(path.c_str(), argv.data());
+    ::_exit(127);
+  }
+  return pid;
 }

@@ -21,8 +21,20 @@ using updt::UpdateSystem;
 
 namespace {
 
+// The script entry of the service's own package.
+const char kServiceEntry[] =
+    "Update\n    Name tqupdate-win64\n    Desc 'Update service'\n    InstallFile {src}pkgs/tqupdate-win64.msi\n"
+    "    SignatureFile {src}pkgs/tqupdate-win64.sig\n    Verify VersionLT=6.7.5-02\n";
+
 class UpdateSelf : public testing::Test {
  protected:
+  // Serves the service's own package over HTTP: installing it stops the
+  // service TQUpdateD64.
+  bool ServeServicePackage() {
+    return u_.Serve(Transport::kHttp) &&
+           u_.Publish(Product("tqupdate-win64", "6.7.502"), "pkgs/tqupdate-win64.msi", "service",
+                      {{"Service", "TQUpdateD64"}});
+  }
   void TearDown() override {
     // Leave no service process behind, whatever the test did.
     TqRunCommand(updt::kTqupdd + " -v 0 stop remove");
@@ -35,12 +47,8 @@ class UpdateSelf : public testing::Test {
 
 TEST_F(UpdateSelf, InstallingTheServicePackageStopsTheServiceAndStartsTheTool) {
   if (!updt::CanRun()) GTEST_SKIP() << "wixl/msibuild or the development key is missing";
-  ASSERT_TRUE(u_.Serve(Transport::kHttp));
-  ASSERT_TRUE(u_.Publish(Product("tqupdate-win64", "6.7.502"), "pkgs/tqupdate-win64.msi", "service",
-                         {{"Service", "TQUpdateD64"}}));
-  u_.WriteScript(
-      "Update\n    Name tqupdate-win64\n    Desc 'Update service'\n    InstallFile {src}pkgs/tqupdate-win64.msi\n"
-      "    SignatureFile {src}pkgs/tqupdate-win64.sig\n    Verify VersionLT=6.7.5-02\n");
+  ASSERT_TRUE(ServeServicePackage());
+  u_.WriteScript(kServiceEntry);
   // No pass limit: only the installation stops the service.
   u_.Configure("Automatic", "MaxLoopCount 0\n");
   // The tool's place in the installation: a program that records how it
@@ -76,12 +84,8 @@ TEST_F(UpdateSelf, InstallingTheServicePackageStopsTheServiceAndStartsTheTool) {
 // display, and the tool (after its wait) starts the service again.
 TEST_F(UpdateSelf, TheRealToolStartsTheServiceAgain) {
   if (!updt::CanRun()) GTEST_SKIP() << "wixl/msibuild or the development key is missing";
-  ASSERT_TRUE(u_.Serve(Transport::kHttp));
-  ASSERT_TRUE(u_.Publish(Product("tqupdate-win64", "6.7.502"), "pkgs/tqupdate-win64.msi", "service",
-                         {{"Service", "TQUpdateD64"}}));
-  u_.WriteScript(
-      "Update\n    Name tqupdate-win64\n    Desc 'Update service'\n    InstallFile {src}pkgs/tqupdate-win64.msi\n"
-      "    SignatureFile {src}pkgs/tqupdate-win64.sig\n    Verify VersionLT=6.7.5-02\n");
+  ASSERT_TRUE(ServeServicePackage());
+  u_.WriteScript(kServiceEntry);
   u_.Configure("Automatic", "MaxLoopCount 0\n");
   u_.sys().WriteFile("home-tq/TQUpdate/bin/.keep", "");
   ASSERT_EQ(TqRunCommand("cp " TQ_BINARY_DIR "/tool/tqupdcnf " + MsiFixtureQuote(u_.Home("TQUpdate/bin/tqupdcnf"))), 0);
@@ -107,14 +111,11 @@ TEST_F(UpdateSelf, TheRealToolStartsTheServiceAgain) {
 // what is pending).
 TEST_F(UpdateSelf, StopDuringARequestedInstallKeepsThePendingPackage) {
   if (!updt::CanRun()) GTEST_SKIP() << "wixl/msibuild or the development key is missing";
-  ASSERT_TRUE(u_.Serve(Transport::kHttp));
-  ASSERT_TRUE(u_.Publish(Product("tqupdate-win64", "6.7.502"), "pkgs/tqupdate-win64.msi", "service",
-                         {{"Service", "TQUpdateD64"}}));
+  ASSERT_TRUE(ServeServicePackage());
   MsiTestProduct demo = Product("tqdemo-win64", "1.2.300", "demo.txt");
   ASSERT_TRUE(u_.Publish(demo, "pkgs/tqdemo-win64.msi"));
   u_.WriteScript(
-      "Update\n    Name tqupdate-win64\n    Desc 'Update service'\n    InstallFile {src}pkgs/tqupdate-win64.msi\n"
-      "    SignatureFile {src}pkgs/tqupdate-win64.sig\n    Verify VersionLT=6.7.5-02\n"
+      std::string(kServiceEntry) +
       "Update\n    Name tqdemo-win64\n    Desc 'Demo program'\n    InstallFile {src}pkgs/tqdemo-win64.msi\n"
       "    SignatureFile {src}pkgs/tqdemo-win64.sig\n");
   u_.sys().WriteFile("home-tq/TQUpdate/bin/tqupdcnf", "#!/bin/sh\nexit 0\n");
