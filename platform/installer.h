@@ -19,6 +19,19 @@
 // interrupted at any point (the process killed) is undone or finished by the
 // next call into the installer, so the database, the registry and the files
 // show the old state or the new one.
+//
+// Two libraries implement these functions. tq_installer carries them out in
+// the calling process (over libmsi and libgcab; tqmsi and the installer host
+// link it). tq_installer_client, which the engine and the service link,
+// hands each call to an installer host process, tqmsihost, found beside the
+// calling program (platform/posix/installer_client/remote.h): the caller
+// then maps none of the package libraries, and a crash in them ends only
+// the host. A host that fails (cannot be started, dies, exceeds its bound
+// of an hour for an installation or removal and two minutes for any other
+// call, or answers wrongly) makes the call return 1619 when it opened a
+// package and 1603 otherwise, with the reason in the installer's log
+// (TQ_SYSTEM_ROOT/installer/logs/installer.log); what it left half done is
+// settled by the next call, as after a killed process.
 #pragma once
 
 #include <cstdint>

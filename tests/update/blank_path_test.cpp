@@ -54,6 +54,9 @@ TEST_F(UpdateBlankPath, ServiceUnderABaseWithABlankIsRestartedAfterItsOwnUpdate)
   const std::string program = base + "/TQUpdate/etc/tqupdd";
   std::filesystem::create_directories(base + "/TQUpdate/etc");
   std::filesystem::copy_file(updt::kTqupdd, program);
+  // The installer host it runs its installations in, beside it.
+  std::filesystem::copy_file(std::filesystem::path(updt::kTqupdd).parent_path() / "tqmsihost",
+                             base + "/TQUpdate/etc/tqmsihost");
   // The tool records how it was started and, once the service has
   // stopped, starts it again (as the real tool waits with -w).
   std::string record = u_.sys().path("tool-args.txt");

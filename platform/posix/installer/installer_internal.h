@@ -11,6 +11,7 @@
 #include "platform/installer/package.h"
 #include "platform/installer/plan.h"
 #include "platform/installer/record.h"
+#include "platform/posix/installer_common/installer_log.h"
 
 // --- The package (package_reader.cpp) ----------------------------------------
 
@@ -67,9 +68,7 @@ int MsiSetJournalAside();
 // Deletes the journal. 0 or -1.
 int MsiDeleteJournal();
 
-// Appends a line to TQ_SYSTEM_ROOT/installer/logs/installer.log (kept below
-// about 1 MiB, one older generation beside it); failures to log are ignored.
-void MsiLog(const std::string& text);
+// MsiLog, the installer's log: platform/posix/installer_common/installer_log.h.
 
 // --- Operations (transaction.cpp) --------------------------------------------
 
@@ -89,7 +88,13 @@ int MsiFinish(const MsiJournal& j);
 
 // Stops the named services (missing or stopped ones are skipped), waiting a
 // bounded time for each to report stopped. 0, or -1 when one did not stop.
+// A service that runs in this process, or in the process set by
+// MsiSetCallerProcess, counts as stopped once it has been told to stop.
 int MsiStopServices(const std::vector<std::string>& names);
+
+// Names the process the installer works for (the installer host's client),
+// whose own service cannot finish stopping before the operation returns.
+void MsiSetCallerProcess(uint32_t pid);
 
 // The current registry state of `values` as a script that restores it:
 // each value set to its data now, or deleted when it does not exist.

@@ -22,10 +22,6 @@ constexpr const char kProductsDir[] = "products";
 constexpr const char kRecordSuffix[] = ".rec";
 constexpr const char kJournalFile[] = "journal";
 constexpr const char kLockFile[] = "lock";
-constexpr const char kLogDir[] = "logs";
-constexpr const char kLogFile[] = "installer.log";
-// Size at which the log is moved to "installer.log.1" and begun anew.
-constexpr long kLogLimit = 1L << 20;
 
 // Creates a directory and its parents. 0 or -1.
 int MakeDirs(const std::string& path) {
@@ -148,21 +144,4 @@ int MsiDeleteJournal() {
   if (dir.empty()) return -1;
   if (PlatDeleteFile((dir + "/" + kJournalFile).c_str()) != 0 && errno != ENOENT) return -1;
   return 0;
-}
-
-void MsiLog(const std::string& text) {
-  std::string dir = MsiInstallerDir();
-  if (dir.empty() || MakeDirs(dir + "/" + kLogDir) != 0) return;
-  std::string path = dir + "/" + kLogDir + "/" + kLogFile;
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0 && st.st_size > kLogLimit) ::rename(path.c_str(), (path + ".1").c_str());
-  FILE* f = PlatFileOpen(path.c_str(), "a");
-  if (!f) return;
-  std::time_t now = std::time(nullptr);
-  struct tm tm_utc;
-  gmtime_r(&now, &tm_utc);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm_utc);
-  std::fprintf(f, "%s UTC - %d - %s\n", stamp, static_cast<int>(::getpid()), text.c_str());
-  std::fclose(f);
 }

@@ -28,6 +28,9 @@ constexpr int kStopPollMs = 50;
 // Bound of a test pause.
 constexpr int kPauseMs = 60000;
 
+// The process the installer works for besides this one (0: none).
+std::atomic<uint32_t> g_caller_pid{0};
+
 // True when something (a link too) is at `path`.
 bool Exists(const std::string& path) {
   struct stat st;
@@ -178,10 +181,12 @@ int MsiStopServices(const std::vector<std::string>& names) {
       SERVICE_STATUS_PROCESS sp{};
       uint32_t needed = 0;
       if (QueryServiceStatusEx(s, SC_STATUS_PROCESS_INFO, &sp, sizeof sp, &needed)) {
-        // A service that runs in this very process (a service updating
-        // itself) cannot finish stopping before the installation returns:
-        // it has been told to stop, and that is all that can be waited for.
-        stopped = sp.dwCurrentState == SERVICE_STOPPED || sp.dwProcessId == static_cast<uint32_t>(::getpid());
+        // A service that runs in this very process, or in the process the
+        // installer host works for (a service updating itself), cannot
+        // finish stopping before the installation returns: it has been told
+        // to stop, and that is all that can be waited for.
+        stopped = sp.dwCurrentState == SERVICE_STOPPED || sp.dwProcessId == static_cast<uint32_t>(::getpid()) ||
+                  (sp.dwProcessId != 0 && sp.dwProcessId == g_caller_pid.load());
         if (stopped) break;
       }
       ::usleep(kStopPollMs * 1000);
@@ -192,6 +197,8 @@ int MsiStopServices(const std::vector<std::string>& names) {
   CloseServiceHandle(scm);
   return rc;
 }
+
+void MsiSetCallerProcess(uint32_t pid) { g_caller_pid.store(pid); }
 
 void MsiTestPoint(const char* point) {
   const char* crash = std::getenv("TQ_TEST_MSI_CRASH_AT");
