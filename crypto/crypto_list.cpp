@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "crypto/crypto_lib.h"
+#include "crypto/crypto_slots.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ int RVCryptoTest(const char* text) {
   std::printf("RVCryptoTest(): %s\n", text ? text : "");
   std::printf("Cipher Types\n");
   int count = 0;
+  CryptoLibUseNameTables();
   EVP_CIPHER_do_all_sorted(PrintCipherName, &count);
   std::printf("\n");
   std::fflush(stdout);

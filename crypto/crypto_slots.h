@@ -4,6 +4,8 @@
 // Each function's contract is the slot's, described in crypto/crypto_lib.h.
 #pragma once
 
+#include <openssl/types.h>
+
 #include "crypto/crypto_lib.h"
 
 // Digests (openssl_digest.cpp).
@@ -70,6 +72,20 @@ int CryptoLibDhSize(void* dh, int type);
 int CryptoLibRandBytes(unsigned char* buf, int count);
 void CryptoLibRandAdd(const void* buf, int count, double entropy);
 
-// Makes the OpenSSL providers available once per process: "default" and
-// "legacy" (Blowfish, CAST5, single DES). 0, or -1 when "default" failed.
-int CryptoLibLoadProviders();
+// Makes the "legacy" provider (Blowfish, CAST5, single DES and other old
+// algorithms) available beside "default", once per library copy; called
+// before the first algorithm "default" lacks. 0, or -1 when either failed.
+int CryptoLibLoadLegacy();
+
+// The cipher or digest of an OpenSSL name, from "default" or, when that has
+// none, from "legacy" (loaded then); null when neither has it.
+EVP_CIPHER* CryptoLibFetchCipher(const char* name);
+EVP_MD* CryptoLibFetchDigest(const char* name);
+
+// Called before a slot first draws on OpenSSL's random generator: hands it
+// the seed RVCryptoInit prepared (once per initialisation).
+void CryptoLibUseRandom();
+
+// Called before a slot reads OpenSSL's cipher and digest name tables:
+// registers all ciphers and digests (once per library copy).
+void CryptoLibUseNameTables();

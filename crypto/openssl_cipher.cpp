@@ -77,7 +77,8 @@ int CryptoLibCipherSetup(RVCryptoCipher* c) {
   if (!c || (c->key && c->key_len <= 0)) return -1;
   const char* name = CipherName(c);
   if (!name) return -1;
-  EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, name, nullptr);
+  CryptoLibUseRandom();
+  EVP_CIPHER* cipher = CryptoLibFetchCipher(name);
   EVP_CIPHER_CTX* ctx = cipher ? EVP_CIPHER_CTX_new() : nullptr;
   int key_len = c->key_len > 0 ? c->key_len : (cipher ? EVP_CIPHER_get_key_length(cipher) : 0);
   int iv_len = c->iv_len;
@@ -176,7 +177,7 @@ int CryptoLibCipherDeriveKey(RVCryptoCipher* c) {
   int key_len = EVP_CIPHER_get_key_length(cipher);
   int iv_len = EVP_CIPHER_get_iv_length(cipher);
   if (key_len <= 0 || key_len > EVP_MAX_KEY_LENGTH || c->key_len != key_len || iv_len > EVP_MAX_IV_LENGTH) return -1;
-  EVP_MD* md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  EVP_MD* md = CryptoLibFetchDigest("SHA256");
   unsigned char key[EVP_MAX_KEY_LENGTH];
   unsigned char iv[EVP_MAX_IV_LENGTH];
   const unsigned char* salt = (c->flags & RV_CIPHER_FLAG_SALT) ? c->salt : nullptr;

@@ -90,6 +90,7 @@ void* CryptoLibDhParamsRead(const char* file) {
 }
 
 void* CryptoLibDhParamsGenerate(int prime_bits, int generator) {
+  CryptoLibUseRandom();
   for (int attempt = 0; attempt < 10; attempt++) {
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, "DH", nullptr);
     EVP_PKEY* params = nullptr;
@@ -124,6 +125,7 @@ void* CryptoLibDhParamsDup(void* dh) {
 int CryptoLibDhGenerateKey(void* dh, int type) {
   CryptoLibKey* key = static_cast<CryptoLibKey*>(dh);
   if (type != RV_CRYPTO_DH || !CryptoLibKeyGet(dh, type)) return -1;
+  CryptoLibUseRandom();
   EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key->pkey, nullptr);
   EVP_PKEY* pair = nullptr;
   if (ctx && EVP_PKEY_keygen_init(ctx) == 1) EVP_PKEY_keygen(ctx, &pair);

@@ -26,7 +26,7 @@ const char* DigestName(int type) {
 int CryptoLibDigestMem(const void* data, int len, unsigned char* out, int type) {
   const char* name = DigestName(type);
   if (!name || !out || len < 0 || (!data && len > 0)) return -1;
-  EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
+  EVP_MD* md = CryptoLibFetchDigest(name);
   if (!md) {
     ERR_clear_error();
     return -1;
@@ -49,7 +49,7 @@ int CryptoLibDigestFile(const char* file, unsigned char* out, int type) {
     ERR_clear_error();
     return -1;
   }
-  EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
+  EVP_MD* md = CryptoLibFetchDigest(name);
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
   int result = -1;
   if (md && ctx && EVP_DigestInit_ex(ctx, md, nullptr) == 1) {

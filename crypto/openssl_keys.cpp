@@ -35,6 +35,8 @@ bool IsRsaOrDsa(const EVP_PKEY* pkey, int type) {
 // Reads a private key from `bio` (consumed) when it is of `type`.
 void* ReadPrivate(BIO* bio, const char* passphrase, int type) {
   EVP_PKEY* pkey = nullptr;
+  // An encrypted key may be sealed with an old cipher of "legacy".
+  if (passphrase && *passphrase) CryptoLibLoadLegacy();
   if (bio && (type == RV_CRYPTO_RSA || type == RV_CRYPTO_DSA))
     pkey = PEM_read_bio_PrivateKey(bio, nullptr, PassphraseAnswer, const_cast<char*>(passphrase));
   BIO_free(bio);

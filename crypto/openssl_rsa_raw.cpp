@@ -21,6 +21,7 @@ enum RawOp {
 int RawRsa(RawOp op, void* key, int type, int len, const unsigned char* in, unsigned char* out) {
   EVP_PKEY* pkey = type == RV_CRYPTO_RSA ? CryptoLibKeyGet(key, type) : nullptr;
   if (!pkey || !in || !out || len < 0) return -1;
+  CryptoLibUseRandom();
   EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, pkey, nullptr);
   if (!ctx) return -1;
   int ok = 0;

@@ -24,7 +24,8 @@ const char* SigningDigest(int type, const char* digest_name) {
 // signature length or -1.
 int DigestSign(EVP_PKEY* pkey, const char* md_name, const unsigned char* data, int len, unsigned char* sig,
                size_t sig_room) {
-  EVP_MD* md = EVP_MD_fetch(nullptr, md_name, nullptr);
+  CryptoLibUseRandom();
+  EVP_MD* md = CryptoLibFetchDigest(md_name);
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
   int result = -1;
   size_t siglen = 0;
@@ -69,7 +70,7 @@ int CryptoLibVerify(void* key, const unsigned char* data, int len, const unsigne
     OPENSSL_cleanse(mac, sizeof mac);
     return ok ? 0 : -1;
   }
-  EVP_MD* md = EVP_MD_fetch(nullptr, md_name, nullptr);
+  EVP_MD* md = CryptoLibFetchDigest(md_name);
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
   int result = -1;
   if (md && ctx && EVP_DigestVerifyInit_ex(ctx, nullptr, EVP_MD_get0_name(md), nullptr, nullptr, pkey, nullptr) == 1 &&

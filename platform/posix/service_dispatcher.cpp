@@ -7,7 +7,9 @@
 // against the status record, opens the control channel (an abstract Unix
 // socket named after the token), marks the start connected, runs the service
 // main on a thread of its own, and serves one control request per connection
-// on the calling thread until the service reports SERVICE_STOPPED.
+// on the calling thread until the service reports SERVICE_STOPPED. Between
+// requests the dispatcher sleeps in poll() on the channel and its wake pipe
+// without a time limit: every change of its state writes the wake pipe.
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -32,7 +34,6 @@ namespace {
 constexpr size_t kMainStackBytes = 1024 * 1024; // stack of the service main's thread
 constexpr int64_t kMainGraceMs = 5000;          // wait for the service main after it reported stopped
 constexpr int kRequestTimeoutSec = 5;           // a client must send its request within this
-constexpr int kPollMs = 1000;                   // the dispatcher re-checks its state at least this often
 
 // The state of the one dispatcher a process runs.
 struct Dispatcher {
@@ -43,7 +44,7 @@ struct Dispatcher {
   std::vector<std::string> args;         // its arguments: the name, then those of the start
   std::vector<char*> argv;               // pointers into args, ended by null
   int listen_fd = -1;                    // the control channel
-  int wake[2] = {-1, -1};                // written when the service stopped or its main returned
+  int wake[2] = {-1, -1};                // written on every change of the state below
   std::mutex m;                          // guards the fields below
   std::condition_variable cv;            // signalled when main_done changes
   LPHANDLER_FUNCTION_EX handler = nullptr; // registered handler, null before
@@ -241,8 +242,8 @@ int StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
       break;
     }
     struct pollfd p[2] = {{d->listen_fd, POLLIN, 0}, {d->wake[0], POLLIN, 0}};
-    int n = ::poll(p, 2, kPollMs);
-    if (n <= 0) continue;
+    int n = ::poll(p, 2, -1);
+    if (n <= 0) continue;  // a signal: look at the state again
     if (p[1].revents) {
       char buf[64];
       while (::read(d->wake[0], buf, sizeof buf) > 0) {
@@ -293,6 +294,7 @@ SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerExA(const char* name, LPHANDLER_
   d->handler = handler;
   d->context = context;
   d->registered = true;
+  Wake(d);
   return &g_status_handle;
 }
 
