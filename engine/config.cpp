@@ -64,6 +64,15 @@ int32_t VerifyCode(const char* value) {
   return -1;
 }
 
+// The ScriptSignature code of a value, or -1 for anything but Off, Verify or
+// Require.
+int32_t ScriptSignatureCode(const char* value) {
+  if (UpdStmtKeyIs(value, "Off")) return UPD_SCRIPT_SIGNATURE_OFF;
+  if (UpdStmtKeyIs(value, "Verify")) return UPD_SCRIPT_SIGNATURE_VERIFY;
+  if (UpdStmtKeyIs(value, "Require")) return UPD_SCRIPT_SIGNATURE_REQUIRE;
+  return -1;
+}
+
 // Reads a MaxDownloadSize value: decimal digits only, 0 to 1 TiB. 0, or -1.
 int ParseSize(const char* value, int64_t* out) {
   if (!*value) return -1;
@@ -78,7 +87,7 @@ int ParseSize(const char* value, int64_t* out) {
 }
 
 // Applies one of the transport keys (HttpsVerify, HttpsCAFile, HttpsPin,
-// MaxDownloadSize); a refused value is logged at level 9 and fails the read
+// MaxDownloadSize, ScriptSignature); a refused value is logged at level 9 and fails the read
 // after the last line. False when `key` is none of them.
 bool ApplyTransportKey(UpdConfig* config, const char* key, const char* value) {
   RVShown shown;
@@ -101,6 +110,14 @@ bool ApplyTransportKey(UpdConfig* config, const char* key, const char* value) {
       UpdMessage(8, "Too Many HttpsPin - %s ignored", RVShowText(&shown, value));
     } else {
       config->https_pins[config->https_pin_count++] = RVStrDup(value);
+    }
+  } else if (UpdStmtKeyIs(key, "ScriptSignature")) {
+    int32_t code = ScriptSignatureCode(value);
+    if (code < 0) {
+      UpdMessage(9, "Invalid ScriptSignature: %s - Off, Verify or Require", RVShowText(&shown, value));
+      config->setting_errors++;
+    } else {
+      config->script_signature = code;
     }
   } else if (UpdStmtKeyIs(key, "MaxDownloadSize")) {
     int64_t size = 0;

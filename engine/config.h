@@ -15,6 +15,13 @@ enum : uint16_t { UPD_INSTALL_NONE = 0, UPD_INSTALL_PROMPT = 1, UPD_INSTALL_AUTO
 
 enum : uint32_t { UPD_CONFIG_ONSTARTCHECK = 0x1 };  // flags bit: OnStartCheck is on
 
+// How the update check treats the signed script metadata (ScriptSignature).
+enum UpdScriptSignature : int32_t {
+  UPD_SCRIPT_SIGNATURE_OFF = 0,     // not fetched, not checked
+  UPD_SCRIPT_SIGNATURE_VERIFY = 1,  // checked when the source has it; without it the check goes on with a warning
+  UPD_SCRIPT_SIGNATURE_REQUIRE = 2, // a check without valid metadata is refused
+};
+
 // Most Package names and Env statements kept.
 constexpr int kUpdMaxPackages = 10;
 constexpr int kUpdMaxEnv = 10;
@@ -44,7 +51,8 @@ struct UpdConfig {
   int32_t https_pin_count;         // HttpsPin values stored, 0-10
   char* https_pins[kUpdMaxPins];   // HttpsPin values as written ("sha256/BASE64")
   int64_t max_download_size;       // MaxDownloadSize in bytes; 0 = no cap beyond the disk
-  int32_t setting_errors;          // HttpsVerify, HttpsCAFile, HttpsPin or MaxDownloadSize values refused
+  int32_t script_signature;        // ScriptSignature: UPD_SCRIPT_SIGNATURE_*; default Off
+  int32_t setting_errors;          // HttpsVerify, HttpsCAFile, HttpsPin, MaxDownloadSize or ScriptSignature values refused
 };
 
 // The program's configuration record, or null before a read.

@@ -14,6 +14,12 @@ namespace {
 const char* const kLogLevelTexts[10] = {"0 Very Low", "1 Low", "2",      "3 Recommended", "4",
                                         "5 Medium",   "6",     "7 High", "8 Verbose",     "9 VeryVerbose"};
 
+}  // namespace
+
+const char* const kUpdScriptSignatureTexts[3] = {"Off", "Verify", "Require"};
+
+namespace {
+
 const char* const kDayNames[7] = {"Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday", "Monday"};
 
 std::string Text(const char* value) { return value ? value : ""; }
@@ -117,6 +123,8 @@ void UpdFormFill(const UpdConfig* config, UpdFormValues* form) {
   form->https_ca_file = Text(config->https_ca_file);
   for (int i = 0; i < config->https_pin_count; ++i) form->https_pins.push_back(Text(config->https_pins[i]));
   if (config->max_download_size > 0) form->max_download_size = std::to_string(config->max_download_size);
+  if (config->script_signature > UPD_SCRIPT_SIGNATURE_OFF && config->script_signature <= UPD_SCRIPT_SIGNATURE_REQUIRE)
+    form->script_signature = kUpdScriptSignatureTexts[config->script_signature];
 
   int row = 0;
   for (const UpdSchedule* w = config->schedules; w && row < kUpdFormRows; w = w->next, ++row) {

@@ -56,7 +56,11 @@ struct UpdFormValues {
   std::string https_ca_file;           // HttpsCAFile
   std::vector<std::string> https_pins; // HttpsPin values, "sha256/BASE64"
   std::string max_download_size;       // MaxDownloadSize in bytes
+  std::string script_signature;        // ScriptSignature: "Verify", "Require" ("Off" is not in the file)
 };
+
+// The choice texts of ScriptSignature, by UPD_SCRIPT_SIGNATURE_* code.
+extern const char* const kUpdScriptSignatureTexts[3];
 
 // The outcome of a failed form check.
 struct UpdFormFailure {

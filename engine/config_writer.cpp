@@ -110,6 +110,7 @@ std::string UpdConfigText(const UpdFormValues* form, int64_t now, const char* us
   if (!form->https_ca_file.empty()) Add(&out, "HttpsCAFile\t\"%s\"\n", form->https_ca_file.c_str());
   for (const std::string& pin : form->https_pins) Add(&out, "HttpsPin\t%s\n", pin.c_str());
   if (!form->max_download_size.empty()) Add(&out, "MaxDownloadSize\t%s\n", form->max_download_size.c_str());
+  if (!form->script_signature.empty()) Add(&out, "ScriptSignature\t%s\n", form->script_signature.c_str());
   Add(&out, "#\n# Schedules\n#\n");
   for (const UpdFormRow& row : form->rows) {
     if (row.start_time.empty()) continue;

@@ -15,7 +15,7 @@ struct UpdFormValues;
 // start time, its times on the 12-hour clock ("04:30pm", "12:00am"; "??" for
 // each part of a time that does not read as a time of day). Package, Env and
 // MaxLoopCount lines are never written; HttpsVerify,
-// HttpsCAFile, HttpsPin and MaxDownloadSize lines are written after
+// HttpsCAFile, HttpsPin, MaxDownloadSize and ScriptSignature lines are written after
 // OnStartCheck when the form holds them.
 std::string UpdConfigText(const UpdFormValues* form, int64_t now, const char* user);
 

@@ -4,8 +4,10 @@
 #include <cstdio>
 
 #include "engine/config.h"
+#include "engine/script_trust.h"
 #include "engine/work_entry.h"
 #include "fetch/fetch_file.h"
+#include "fetch/fetch_settings.h"
 #include "fetch/signature_check.h"
 #include "platform/file.h"
 #include "runtime/alloc.h"
@@ -46,8 +48,15 @@ int UpdDownloadFiles() {
     }
     RVShowText(&shown, local);
     SetLocalFile(e, local);
+    // With accepted metadata the package must be listed for this product;
+    // its listed length caps the download and its digest is checked before
+    // the signature.
+    const UpdMetaPackage* listed = nullptr;
+    if (UpdScriptTrustEntry(e, local, &listed) != 0) return -1;
+    int64_t cap = g_upd_fetch.max_download_size;
+    if (listed && (cap <= 0 || listed->length < cap)) cap = listed->length;
 
-    if (Readable(local)) {
+    if (Readable(local) && (!listed || UpdScriptTrustFileMatches(local, listed))) {
       if (UpdFetchFileCapped(e->signature_file, kUpdSignatureFile, kUpdSignatureFileMaxBytes) != 0) return -1;
       if (UpdVerifySignature(local) == 0) {
         UpdMessage(3, "File: %s exists and signature OK", shown.text);
@@ -57,7 +66,12 @@ int UpdDownloadFiles() {
     }
 
     UpdMessage(3, "Downloading Files: %s and %s", file.text, sig.text);
-    if (UpdFetchFile(e->install_file, local) != 0) return -1;
+    if (UpdFetchFileCapped(e->install_file, local, cap) != 0) return -1;
+    if (listed && !UpdScriptTrustFileMatches(local, listed)) {
+      UpdMessage(9, "Package does not match the script metadata: %s", shown.text);
+      PlatDeleteFile(local);
+      return -1;
+    }
     if (UpdFetchFileCapped(e->signature_file, kUpdSignatureFile, kUpdSignatureFileMaxBytes) != 0) return -1;
     UpdMessage(3, "Downloading OK");
     UpdMessage(0, "Verifying Signature");

@@ -90,6 +90,20 @@ void StartRestartTool() {
     UpdMessage(9, "CreateProcess(%s) - Error: %d", command.c_str(), static_cast<int>(PlatGetLastError()));
 }
 
+// True (after its line) when the entry is bound by script metadata, its
+// package is older than the installed product and no mark allows that.
+bool DowngradeRefused(const UpdEntry* e, uint32_t package_version) {
+  if (!(e->flags & UPD_ENTRY_TRUSTED) || (e->flags & UPD_ENTRY_DOWNGRADE)) return false;
+  if (package_version >= e->installed_version) return false;
+  char from[32], to[32];
+  UpdVersionText(package_version, to, sizeof to);
+  UpdVersionText(e->installed_version, from, sizeof from);
+  RVShown shown;
+  UpdMessage(9, "Downgrade refused: %s - package version %s below installed %s, not marked as an intended downgrade",
+             RVShowText(&shown, e->name), to, from);
+  return true;
+}
+
 enum EntryOutcome { ENTRY_NEXT, ENTRY_STOP_OK, ENTRY_STOP_FAILED };
 
 // Installs one entry; *package_version carries the last version read over
@@ -118,6 +132,7 @@ EntryOutcome InstallEntry(UpdEntry* e, const std::string& default_target, bool f
       UpdMessage(0, " - Ignoring: %s - Version: %u already installed", name, e->installed_version);
       return ENTRY_NEXT;
     }
+    if (DowngradeRefused(e, *package_version)) return ENTRY_STOP_FAILED;
     if (*package_version < e->installed_version && e->product_code) {
       rc = MsiConfigureProductA(e->product_code, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
       UpdInstallResult("MsiConfigureProduct(Remove)", rc);
@@ -164,6 +179,21 @@ void UpdInstallResult(const char* what, uint32_t code) {
     case 3011: UpdMessage(0, "%s Success - Restart Required", what); break;
     default: UpdMessage(9, "%s UnknownError - RC: %d", what, static_cast<int>(code)); break;
   }
+}
+
+int UpdRefuseDowngrades() {
+  int result = 0;
+  for (UpdEntry* e = g_upd_config ? g_upd_config->work_list : nullptr; e; e = e->next) {
+    if ((e->flags & UPD_ENTRY_SKIP) || !(e->flags & UPD_ENTRY_TRUSTED)) continue;
+    UpdProductInfo(e);
+    char version[kReadVersionSize];
+    uint32_t rc = MSI_OK;
+    if (UpdReadPackageProperty(UpdPackagePath(e).c_str(), "ProductVersion", version, sizeof version, &rc) != MSI_OK ||
+        rc != MSI_OK)
+      continue;  // the installation reports a package it cannot read
+    if (DowngradeRefused(e, UpdVersionNumberOf(version))) result = -1;
+  }
+  return result;
 }
 
 int UpdInstall() {

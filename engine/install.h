@@ -20,3 +20,10 @@ void UpdInstallResult(const char* what, uint32_t code);
 // 1 when an installer result counts as a successful installation (0, 1641,
 // 3010, 3011), else 0.
 int UpdInstallSucceeded(uint32_t code);
+
+// For the skip-clear entries bound by accepted script metadata
+// (UPD_ENTRY_TRUSTED): a package older than the installed product is
+// refused unless the metadata marks it as an intended downgrade
+// (UPD_ENTRY_DOWNGRADE), with "Downgrade refused: ..." (level 9). 0 when
+// none is refused, else -1.
+int UpdRefuseDowngrades();

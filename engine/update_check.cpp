@@ -6,6 +6,7 @@
 #include "engine/config.h"
 #include "engine/install.h"
 #include "engine/products.h"
+#include "engine/script_trust.h"
 #include "engine/update_script.h"
 #include "engine/work_entry.h"
 #include "engine/work_file.h"
@@ -27,6 +28,7 @@ namespace {
 int ActOnWorkList() {
   if (!g_upd_config->work_list) return 0;
   if (UpdDownloadFiles() != 0) return -1;
+  if (UpdRefuseDowngrades() != 0) return -1;
   if (g_upd_options.test_mode) return -1;  // a test check installs and records nothing
   if (g_upd_config->install_type == UPD_INSTALL_AUTOMATIC) {
     if (UpdInstall() == 0) UpdPurgePackages();
@@ -54,7 +56,7 @@ int UpdCheck() {
       UpdMessage(8, "Failed to fetch update script: %s", shown.text);
     } else {
       UpdMessage(3, "Successfully fetched script: %s", shown.text);
-      if (UpdReadScript() == 0) {
+      if (UpdScriptTrustCheck() == 0 && UpdReadScript() == 0) {
         UpdLogWorkList();
         result = ActOnWorkList();
       }
@@ -62,7 +64,8 @@ int UpdCheck() {
     UpdFreeWorkList(g_upd_config->work_list);
     g_upd_config->work_list = nullptr;
   }
-  for (const char* name : {kUpdDigestFile, kUpdScriptFile, kUpdSignatureFile}) PlatDeleteFile(name);
+  UpdScriptTrustEnd();
+  for (const char* name : {kUpdDigestFile, kUpdScriptFile, kUpdSignatureFile, kUpdMetadataFile}) PlatDeleteFile(name);
   PlatKeepAwake(0);
   return result;
 }

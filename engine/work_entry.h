@@ -7,6 +7,8 @@ enum : uint32_t {
   UPD_ENTRY_INSTALLED = 0x1,    // the product is installed
   UPD_ENTRY_SKIP = 0x2,         // the package's version equals the installed one
   UPD_ENTRY_FORCE_REBOOT = 0x4, // force a reboot after installing
+  UPD_ENTRY_TRUSTED = 0x8,      // its package is bound by accepted script metadata
+  UPD_ENTRY_DOWNGRADE = 0x10,   // that metadata marks it as an intended downgrade
 };
 
 // One entry of the work list, in script order.

@@ -90,23 +90,27 @@ int UpdVerifySignature(const char* local_file) {
     return -1;
   }
 
-  RVCryptoKey* key = RVAllocRecord<RVCryptoKey>();
-  key->type = RV_CRYPTO_RSA;
-  key->key_pem = RVStrDup(UpdSigningPublicKey());
-  {
-    RVCryptoGuard guard;
-    key->key = lib->public_key_read_mem(key->key_pem, RV_CRYPTO_RSA);
-  }
-  if (!key->key) {
-    UpdMessage(9, "Error Opening Mem Public Key");
+  // A signature made with any compiled-in key is accepted.
+  for (int i = 0; i < UpdSigningPublicKeyCount(); ++i) {
+    RVCryptoKey* key = RVAllocRecord<RVCryptoKey>();
+    key->type = RV_CRYPTO_RSA;
+    key->key_pem = RVStrDup(UpdSigningPublicKeyAt(i));
+    {
+      RVCryptoGuard guard;
+      key->key = lib->public_key_read_mem(key->key_pem, RV_CRYPTO_RSA);
+    }
+    if (!key->key) {
+      UpdMessage(9, "Error Opening Mem Public Key");
+      RVCryptoKeyFree(key);
+      return -1;
+    }
+    int verified;
+    {
+      RVCryptoGuard guard;
+      verified = lib->verify(key->key, digest, kSha1Len, sig, sig_len, RV_CRYPTO_RSA, nullptr);
+    }
     RVCryptoKeyFree(key);
-    return -1;
+    if (verified == 0) return 0;
   }
-  int verified;
-  {
-    RVCryptoGuard guard;
-    verified = lib->verify(key->key, digest, kSha1Len, sig, sig_len, RV_CRYPTO_RSA, nullptr);
-  }
-  RVCryptoKeyFree(key);
-  return verified == 0 ? 0 : -1;
+  return -1;
 }

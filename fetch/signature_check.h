@@ -15,6 +15,6 @@ int UpdLocalFileName(const char* install_file, char* out);
 
 // 0 when the first line of "sig.txt" is the Base64 of a valid signature of
 // `local_file`: RSA PKCS #1 v1.5 with SHA-1 over the file's 20-byte SHA-1
-// digest, checked with the compiled-in public key. -1 otherwise; failures
+// digest, checked with each compiled-in public key in turn. -1 otherwise; failures
 // to read or decode are logged, an invalid signature is not.
 int UpdVerifySignature(const char* local_file);

@@ -1,13 +1,20 @@
-// The public key that verifies install-file signatures, compiled into the
-// program (the build's TQ_SIGNING_PUBLIC_KEY).
+// The public keys that verify install-file signatures and script metadata,
+// compiled into the program (the build's TQ_SIGNING_PUBLIC_KEY list).
 #pragma once
 
-// PEM text of the key (SubjectPublicKeyInfo, "-----BEGIN PUBLIC KEY-----"),
-// without a final line break.
+// PEM text of the first key of the list (SubjectPublicKeyInfo, "-----BEGIN
+// PUBLIC KEY-----"), without a final line break.
 const char* UpdSigningPublicKey();
 
-// 1 when the compiled-in key is the development key of the source tree,
-// whose private half is public.
+// Number of compiled-in keys (at least 1).
+int UpdSigningPublicKeyCount();
+
+// PEM text of the index-th compiled-in key (0 <= index < count), without a
+// final line break; null for any other index.
+const char* UpdSigningPublicKeyAt(int index);
+
+// 1 when one of the compiled-in keys is the development key of the source
+// tree, whose private half is public.
 int UpdSigningKeyIsDevelopment();
 
 // PEM text of the development public key of the source tree (compiled in

@@ -5,6 +5,8 @@
 //   tqupdpub keygen [--bits N] PRIVATE.pem PUBLIC.pem
 //   tqupdpub sign --key PRIVATE.pem PACKAGE
 //   tqupdpub digest [--type sha1|sha256|sha512|md5|ripemd160] SCRIPT
+//   tqupdpub sign-script --key PRIVATE.pem --serial N --expires DATE
+//                        [--dir DIR] [--out FILE] [--downgrade PRODUCT]... [--force] SCRIPT
 //
 // Exit codes: 0 success; 1 failure (a message on standard error); 2 usage.
 //
@@ -18,8 +20,12 @@
 #include <vector>
 
 #include "crypto/crypto_runtime.h"
+#include "engine/statement_file.h"
 #include "fetch/digest_statement.h"
+#include "fetch/fetch_file.h"
 #include "fetch/key_pair.h"
+#include "fetch/script_metadata.h"
+#include "fetch/signature_check.h"
 #include "fetch/signing_key.h"
 #include "platform/file.h"
 #include "runtime/report.h"
@@ -41,6 +47,8 @@ const char kUsage[] =
     "Usage: tqupdpub keygen [--bits N] PRIVATE.pem PUBLIC.pem\n"
     "       tqupdpub sign --key PRIVATE.pem PACKAGE\n"
     "       tqupdpub digest [--type sha1|sha256|sha512|md5|ripemd160] SCRIPT\n"
+    "       tqupdpub sign-script --key PRIVATE.pem --serial N --expires DATE\n"
+    "                [--dir DIR] [--out FILE] [--downgrade PRODUCT]... [--force] SCRIPT\n"
     "       tqupdpub --help\n"
     "\n"
     "keygen  makes an RSA signing key pair (default 3,072 bits, 2,048-4,096):\n"
@@ -225,6 +233,125 @@ int Digest(const std::vector<std::string>& args) {
   return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the digest");
 }
 
+
+// Reads the packages SCRIPT names into `meta`: for every entry its product
+// (Name) and the file of its InstallFile's last part in `dir`, with that
+// file's SHA-256 and length. 0, or -1 after a message.
+int ScriptPackages(const std::string& script, const std::string& dir, const std::vector<std::string>& downgrades,
+                   UpdScriptMetadata* meta) {
+  UpdStmtReader reader;
+  if (UpdStmtOpen(&reader, script.c_str(), 2) != 0) return Fail("cannot read " + script);
+  struct Named {
+    std::string name, install_file;
+    int line;
+  };
+  std::vector<Named> entries;
+  UpdStmt stmt;
+  while (UpdStmtNext(&reader, &stmt)) {
+    if (UpdStmtKeyIs(stmt.tokens[0], "Update")) {
+      entries.push_back({"", "", stmt.line});
+    } else if (!entries.empty() && stmt.count == 2 && UpdStmtKeyIs(stmt.tokens[0], "Name")) {
+      entries.back().name = stmt.tokens[1];
+    } else if (!entries.empty() && stmt.count == 2 && UpdStmtKeyIs(stmt.tokens[0], "InstallFile")) {
+      entries.back().install_file = stmt.tokens[1];
+    }
+  }
+  int read_error = reader.read_error;
+  UpdStmtClose(&reader);
+  if (read_error) return Fail("cannot read " + script);
+  std::vector<bool> used(downgrades.size(), false);
+  for (const Named& e : entries) {
+    std::string where = script + ":" + std::to_string(e.line);
+    if (e.name.empty() || e.install_file.empty()) return Fail(where + ": the entry has no Name or no InstallFile");
+    char local[kUpdNameSize];
+    if (UpdLocalFileName(e.install_file.c_str(), local) != 0)
+      return Fail(where + ": InstallFile has no file name: " + e.install_file);
+    UpdMetaPackage p{};
+    p.file = local;
+    p.product = e.name;
+    for (size_t i = 0; i < downgrades.size(); ++i)
+      if (downgrades[i] == e.name) p.downgrade = used[i] = true;
+    std::string path = dir + "/" + p.file;
+    if (UpdFileSha256(path.c_str(), &p.sha256, &p.length) != 0) return Fail("cannot read the package " + path);
+    if (p.length <= 0) return Fail("the package is empty: " + path);
+    if (const UpdMetaPackage* known = UpdMetadataPackage(*meta, p.file)) {
+      if (known->product != p.product)
+        return Fail(where + ": " + p.file + " is named for two products: " + known->product + " and " + p.product);
+      continue;
+    }
+    meta->packages.push_back(p);
+  }
+  for (size_t i = 0; i < downgrades.size(); ++i)
+    if (!used[i]) return Fail("--downgrade " + downgrades[i] + ": no entry of the script has this Name");
+  if (static_cast<int>(meta->packages.size()) > kUpdMetadataMaxPackages)
+    return Fail("the script names more than " + std::to_string(kUpdMetadataMaxPackages) + " packages");
+  return 0;
+}
+
+// sign-script: writes the signed metadata of a script.
+int SignScript(const std::vector<std::string>& args) {
+  std::string key_file, serial_text, expires_text, dir, out, script;
+  std::vector<std::string> downgrades;
+  bool force = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    std::string* slot = a == "--key" ? &key_file : a == "--serial" ? &serial_text : a == "--expires" ? &expires_text
+                        : a == "--dir" ? &dir : a == "--out" ? &out : nullptr;
+    if (slot || a == "--downgrade") {
+      if (i + 1 >= args.size()) return Usage((a + " needs a value").c_str());
+      if (slot) *slot = args[++i];
+      else downgrades.push_back(args[++i]);
+    } else if (a == "--force") {
+      force = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+      return Usage(("unknown option: " + a).c_str());
+    } else if (script.empty()) {
+      script = a;
+    } else {
+      return Usage("sign-script takes one SCRIPT");
+    }
+  }
+  if (key_file.empty() || serial_text.empty() || expires_text.empty() || script.empty())
+    return Usage("sign-script needs --key PRIVATE.pem, --serial N, --expires DATE and SCRIPT");
+  UpdScriptMetadata meta{};
+  if (UpdParseSerial(serial_text, &meta.serial) != 0)
+    return Usage("--serial must be a number from 1 to 18446744073709551615");
+  std::string expires = expires_text.size() == 10 ? expires_text + "T00:00:00Z" : expires_text;
+  if (UpdParseUtcTime(expires, &meta.expires) != 0)
+    return Usage("--expires must be YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ (UTC)");
+  if (dir.empty()) {
+    size_t slash = script.find_last_of('/');
+    dir = slash == std::string::npos ? "." : script.substr(0, slash == 0 ? 1 : slash);
+  }
+  if (out.empty()) out = UpdScriptMetadataName(script);
+
+  // A serial never goes down by accident: mirrors and clients refuse it.
+  if (Exists(out.c_str()) && !force) {
+    std::string old;
+    UpdScriptMetadata previous;
+    std::string error;
+    if (PlatReadFile(out.c_str(), &old) != 0 || UpdParseScriptMetadata(old, &previous, &error) != 0)
+      return Fail(out + " exists and its serial cannot be read (" + error + "); --force replaces it");
+    if (meta.serial <= previous.serial)
+      return Fail("serial " + std::to_string(meta.serial) + " is not higher than " + std::to_string(previous.serial) +
+                  " in " + out + "; --force replaces it");
+  }
+
+  if (UpdFileSha256(script.c_str(), &meta.script_sha256, &meta.script_length) != 0) return Fail("cannot read " + script);
+  if (ScriptPackages(script, dir, downgrades, &meta) != 0) return 1;
+  WarnIfDevelopmentKey(key_file);
+  std::string body = UpdScriptMetadataBody(meta);
+  std::vector<unsigned char> sig;
+  std::string error;
+  if (UpdMetadataSign(key_file.c_str(), body, &sig, &error) != 0) return Fail(error);
+  std::string text = UpdScriptMetadataText(body, sig);
+  // What is written is what clients read back.
+  UpdScriptMetadata check;
+  if (UpdParseScriptMetadata(text, &check, &error) != 0) return Fail("the metadata would not read back: " + error);
+  if (PlatWriteFileAtomic(out.c_str(), text, 0644) != 0) return Fail("cannot write " + out);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -247,5 +374,6 @@ int main(int argc, char** argv) {
   if (command == "keygen") return KeyGen(args);
   if (command == "sign") return Sign(args);
   if (command == "digest") return Digest(args);
+  if (command == "sign-script") return SignScript(args);
   return Usage(("unknown command: " + command).c_str());
 }

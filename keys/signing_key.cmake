@@ -1,33 +1,53 @@
-# Compiles a signing public key into a target: reads the PEM file at
-# configure time, checks its form, and writes a header with its text into the
-# build tree (rewritten only when the text changes, so that a changed key
-# rebuilds what includes it). The configure step runs again whenever the key
-# file changes.
-function(tq_signing_key_header target key_file dev_key_file)
-  if(NOT EXISTS ${key_file})
-    message(FATAL_ERROR "TQ_SIGNING_PUBLIC_KEY: no such file: ${key_file}")
-  endif()
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${key_file} ${dev_key_file})
-  file(READ ${key_file} pem)
-  string(STRIP "${pem}" pem)
-  string(REPLACE "\r" "" pem "${pem}")
-  if(NOT pem MATCHES "^-----BEGIN PUBLIC KEY-----\n[A-Za-z0-9+/=\n]+\n-----END PUBLIC KEY-----$")
-    message(FATAL_ERROR "TQ_SIGNING_PUBLIC_KEY: ${key_file} is not one PEM public key "
-                        "(SubjectPublicKeyInfo, \"-----BEGIN PUBLIC KEY-----\")")
+# Compiles the signing public keys into a target: reads each PEM file of the
+# list at configure time, checks its form, and writes a header with their
+# texts into the build tree (rewritten only when the text changes, so that a
+# changed key rebuilds what includes it). The configure step runs again
+# whenever a key file changes. Packages and script metadata signed by any
+# key of the list are accepted: a publisher moving to a new key ships builds
+# that know the old and the new key before it signs with the new one.
+function(tq_signing_key_header target key_files dev_key_file)
+  if(NOT key_files)
+    message(FATAL_ERROR "TQ_SIGNING_PUBLIC_KEY: no key file given")
   endif()
   file(READ ${dev_key_file} dev_pem)
   string(STRIP "${dev_pem}" dev_pem)
   string(REPLACE "\r" "" dev_pem "${dev_pem}")
-  if(pem STREQUAL dev_pem)
-    message(WARNING "The DEVELOPMENT signing key is compiled in (keys/dev-signing-public.pem): its private "
-                    "half is public, so such a build accepts install files anyone can sign. Release builds "
-                    "pass their own key with -DTQ_SIGNING_PUBLIC_KEY=FILE.")
-    set(TQ_SIGNING_KEY_IS_DEV 1)
-  else()
-    message(STATUS "Signing public key compiled in: ${key_file}")
-    set(TQ_SIGNING_KEY_IS_DEV 0)
-  endif()
-  set(TQ_SIGNING_KEY_PEM "${pem}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${dev_key_file})
+  set(TQ_SIGNING_KEY_IS_DEV 0)
+  set(TQ_SIGNING_KEY_PEMS "")
+  set(TQ_SIGNING_KEY_COUNT 0)
+  set(seen "")
+  foreach(key_file IN LISTS key_files)
+    if(NOT EXISTS ${key_file})
+      message(FATAL_ERROR "TQ_SIGNING_PUBLIC_KEY: no such file: ${key_file}")
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${key_file})
+    file(READ ${key_file} pem)
+    string(STRIP "${pem}" pem)
+    string(REPLACE "\r" "" pem "${pem}")
+    if(NOT pem MATCHES "^-----BEGIN PUBLIC KEY-----\n[A-Za-z0-9+/=\n]+\n-----END PUBLIC KEY-----$")
+      message(FATAL_ERROR "TQ_SIGNING_PUBLIC_KEY: ${key_file} is not one PEM public key "
+                          "(SubjectPublicKeyInfo, \"-----BEGIN PUBLIC KEY-----\")")
+    endif()
+    string(SHA256 pem_id "${pem}")
+    if(pem_id IN_LIST seen)
+      message(FATAL_ERROR "TQ_SIGNING_PUBLIC_KEY: ${key_file} repeats a key already in the list")
+    endif()
+    list(APPEND seen ${pem_id})
+    if(pem STREQUAL dev_pem)
+      message(WARNING "The DEVELOPMENT signing key is compiled in (keys/dev-signing-public.pem): its private "
+                      "half is public, so such a build accepts install files anyone can sign. Release builds "
+                      "pass their own key with -DTQ_SIGNING_PUBLIC_KEY=FILE.")
+      set(TQ_SIGNING_KEY_IS_DEV 1)
+    else()
+      message(STATUS "Signing public key compiled in: ${key_file}")
+    endif()
+    if(TQ_SIGNING_KEY_COUNT EQUAL 0)
+      set(TQ_SIGNING_KEY_PEM "${pem}")
+    endif()
+    string(APPEND TQ_SIGNING_KEY_PEMS "    R\"TQPEM(${pem})TQPEM\",\n")
+    math(EXPR TQ_SIGNING_KEY_COUNT "${TQ_SIGNING_KEY_COUNT} + 1")
+  endforeach()
   set(TQ_DEV_SIGNING_KEY_PEM "${dev_pem}")
   set(dir ${CMAKE_CURRENT_BINARY_DIR}/generated)
   configure_file(${PROJECT_SOURCE_DIR}/keys/signing_key_pem.h.in ${dir}/signing_key_pem.h @ONLY)
