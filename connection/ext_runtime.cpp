@@ -2,6 +2,8 @@
 // the wire protocol.
 #include "connection/ext_runtime.h"
 
+#include "connection/ext.h"
+
 #include "crypto/crypto_runtime.h"
 #include "runtime/env.h"
 #include "runtime/mutex.h"
@@ -37,6 +39,7 @@ int RVExtInit() {
 }
 
 void RVExtShutdown() {
+  RVExtFreeAll();
   if (g_ext_mutex) RVMutexFree(g_ext_mutex);
   g_ext_mutex = nullptr;
   g_ext_status = 1;

@@ -5,5 +5,5 @@
 // crypto library). 0, or -1 after reporting.
 int RVExtInit();
 
-// Ends the connection runtime: every connection closed.
+// Ends the connection runtime: every connection and its messages freed.
 void RVExtShutdown();

@@ -119,3 +119,27 @@ void PlatSockSetLastError(int code);
 
 // Maps a C library errno value to the nearest Windows Sockets error code.
 int PlatSockErrorFromErrno(int err);
+
+// Creates a TCP socket listening on `port` (0: any free port) of the
+// loopback address (loopback != 0) or of every address of `family`. The
+// port bound goes to *bound_port. The socket, or the invalid socket with the
+// last socket error.
+PlatSocket PlatSockListen(PlatSockFamily family, int port, int loopback, int* bound_port);
+
+// Waits up to `timeout_ms` (negative: no limit) for a connection on a
+// listening socket and accepts it (blocking mode). The new socket, or the
+// invalid socket with the last socket error (WSAETIMEDOUT when none came).
+PlatSocket PlatSockAccept(PlatSocket s, int timeout_ms);
+
+// Shuts a connected socket down in both directions. 0, or -1 with the last
+// socket error.
+int PlatSockShutdown(PlatSocket s);
+
+// Waits up to `timeout_ms` (negative: no limit) until one of `count`
+// sockets can be read; ready[i] becomes 1 for each readable (or closed or
+// failed) socket, else 0. Returns the number ready, 0 when the time passed,
+// -1 with the last socket error.
+int PlatSockWaitMany(const PlatSocket* sockets, int count, int timeout_ms, int* ready);
+
+// Bytes that can be received at once without waiting; -1 with the last socket error.
+int PlatSockPending(PlatSocket s);

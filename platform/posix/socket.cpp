@@ -8,6 +8,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -227,4 +228,84 @@ int PlatSockClose(PlatSocket s) {
   if (s == PLAT_INVALID_SOCKET) return 0;
   if (::close(s) != 0) return FailErrno(errno);
   return 0;
+}
+
+PlatSocket PlatSockListen(PlatSockFamily family, int port, int loopback, int* bound_port) {
+  int af = family == PLAT_AF_INET6 ? AF_INET6 : AF_INET;
+  int s = ::socket(af, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (s < 0) {
+    FailErrno(errno);
+    return PLAT_INVALID_SOCKET;
+  }
+  int one = 1;
+  ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  struct sockaddr_storage ss;
+  std::memset(&ss, 0, sizeof ss);
+  socklen_t len;
+  if (af == AF_INET) {
+    auto* a = reinterpret_cast<struct sockaddr_in*>(&ss);
+    a->sin_family = AF_INET;
+    a->sin_port = htons(static_cast<uint16_t>(port));
+    a->sin_addr.s_addr = htonl(loopback ? INADDR_LOOPBACK : INADDR_ANY);
+    len = sizeof *a;
+  } else {
+    auto* a = reinterpret_cast<struct sockaddr_in6*>(&ss);
+    a->sin6_family = AF_INET6;
+    a->sin6_port = htons(static_cast<uint16_t>(port));
+    a->sin6_addr = loopback ? in6addr_loopback : in6addr_any;
+    len = sizeof *a;
+  }
+  if (::bind(s, reinterpret_cast<struct sockaddr*>(&ss), len) != 0 || ::listen(s, 16) != 0 ||
+      ::getsockname(s, reinterpret_cast<struct sockaddr*>(&ss), &len) != 0) {
+    FailErrno(errno);
+    ::close(s);
+    return PLAT_INVALID_SOCKET;
+  }
+  if (bound_port)
+    *bound_port = ntohs(af == AF_INET ? reinterpret_cast<struct sockaddr_in*>(&ss)->sin_port
+                                      : reinterpret_cast<struct sockaddr_in6*>(&ss)->sin6_port);
+  return s;
+}
+
+PlatSocket PlatSockAccept(PlatSocket s, int timeout_ms) {
+  int ready = PlatSockWait(s, 0, timeout_ms);
+  if (ready < 0) return PLAT_INVALID_SOCKET;
+  if (ready == 0) {
+    t_sock_error = WSAETIMEDOUT;
+    return PLAT_INVALID_SOCKET;
+  }
+  int c;
+  do c = ::accept4(s, nullptr, nullptr, SOCK_CLOEXEC);
+  while (c < 0 && errno == EINTR);
+  if (c < 0) {
+    FailErrno(errno);
+    return PLAT_INVALID_SOCKET;
+  }
+  return c;
+}
+
+int PlatSockShutdown(PlatSocket s) {
+  if (::shutdown(s, SHUT_RDWR) != 0) return FailErrno(errno);
+  return 0;
+}
+
+int PlatSockWaitMany(const PlatSocket* sockets, int count, int timeout_ms, int* ready) {
+  std::vector<struct pollfd> p(static_cast<size_t>(count > 0 ? count : 0));
+  for (int i = 0; i < count; ++i) {
+    p[i].fd = sockets[i];
+    p[i].events = POLLIN;
+    p[i].revents = 0;
+  }
+  int r;
+  do r = ::poll(p.data(), p.size(), timeout_ms < 0 ? -1 : timeout_ms);
+  while (r < 0 && errno == EINTR);
+  if (r < 0) return FailErrno(errno);
+  for (int i = 0; i < count; ++i) ready[i] = p[i].revents != 0 ? 1 : 0;
+  return r;
+}
+
+int PlatSockPending(PlatSocket s) {
+  int n = 0;
+  if (::ioctl(s, FIONREAD, &n) != 0) return FailErrno(errno);
+  return n;
 }
