@@ -1,6 +1,8 @@
 // UpdMessage: the message function of both programs.
 #pragma once
 
+#include <string>
+
 #include "runtime/print.h"
 
 // Formats a message of `level` (0-9, higher is more important) into 1,024
@@ -14,3 +16,14 @@ void UpdMessageSetLogLevel(int log_level);
 
 // Test mode (option -T): levels 3 and above always reach the log.
 void UpdMessageSetTestMode(int on);
+
+// Starts a new request's record of failures: forgets the last message of
+// level 8 or 9 (a failure) kept so far.
+void UpdMessageBeginRequest();
+
+// The last message of level 8 or 9 since UpdMessageBeginRequest, or "" when
+// there was none.
+std::string UpdMessageLastError();
+
+// The text of the last message of any level ("" before the first).
+std::string UpdMessageLast();

@@ -3,7 +3,11 @@
 //
 //   tqupdreq install|check [-w SECONDS]
 //
-// Exit codes: 0 the worker answered; 1 no worker with request events runs
+// The worker's last message for the request (from the outcome file it leaves
+// before answering) follows the answer line.
+//
+// Exit codes: 0 the worker answered; 5 the worker answered and the request
+// ended in a failure (its message is printed); 1 no worker with request events runs
 // (a worker with install type Automatic has none: requests need Prompt or
 // OnRequest); 2 no answer within SECONDS (default 600); 3 usage error; 4 the
 // request was sent, but the caller may not wait for the answer (only members
@@ -18,7 +22,9 @@
 #include "platform/event.h"
 #include "platform/named_mutex.h"
 #include "platform/security.h"
+#include "platform/system.h"
 #include "runtime/env.h"
+#include "runtime/request_outcome.h"
 
 namespace {
 
@@ -77,12 +83,23 @@ int main(int argc, char** argv) {
   }
   // Clear the answer to any earlier request before asking.
   PlatEventReset(complete);
+  int64_t sent = PlatTimeNow();
   PlatEventSet(request);
   uint32_t r = PlatEventWait(complete, static_cast<uint32_t>(seconds) * 1000u);
   PlatEventClose(request);
   PlatEventClose(complete);
   if (r == WAIT_OBJECT_0) {
-    std::printf("The update worker answered the %s request\n", install ? "install" : "check");
+    const char* kind = install ? "install" : "check";
+    // Only an outcome of this request counts (its time is not before the
+    // request was sent, a second of clock granularity allowed).
+    RVRequestOutcome outcome;
+    bool known = RVReadRequestOutcome(&outcome) == 0 && outcome.request == kind && outcome.time >= sent - 1;
+    if (known && outcome.failed) {
+      std::printf("The update worker answered the %s request: it failed: %s\n", kind, outcome.message.c_str());
+      return 5;
+    }
+    std::printf("The update worker answered the %s request\n", kind);
+    if (known && !outcome.message.empty()) std::printf("Last message: %s\n", outcome.message.c_str());
     return 0;
   }
   std::printf("No answer from the update worker within %ld seconds\n", seconds);

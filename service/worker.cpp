@@ -23,6 +23,7 @@
 #include "runtime/env.h"
 #include "runtime/log.h"
 #include "runtime/message.h"
+#include "runtime/request_outcome.h"
 #include "runtime/util.h"
 #include "service/command_line.h"
 #include "service/identity.h"
@@ -98,15 +99,30 @@ void OnStartCheck() {
   }
 }
 
+// Leaves the outcome of the request just served for its requester and
+// sets the complete event: the outcome is in place before anyone wakes.
+void AnswerRequest(UpdWorkerState* w, const char* request, bool failed) {
+  RVRequestOutcome outcome;
+  outcome.request = request;
+  outcome.failed = failed;
+  outcome.time = PlatTimeNow();
+  outcome.message = failed ? UpdMessageLastError() : UpdMessageLast();
+  if (failed && outcome.message.empty()) outcome.message = UpdMessageLast();
+  RVWriteRequestOutcome(outcome);
+  UpdMessage(0, "Setting CompleteEvent");
+  PlatEventSet(w->complete_event);
+}
+
 // Installs the pending work, reads the work file back (dropping what is
 // installed now) and only then sets the complete event, so a requester
 // woken by it finds the work file in its new state.
 void Installation(UpdWorkerState* w) {
+  UpdMessageBeginRequest();
   UpdMessage(0, "WrkInstallPromptCalled");
-  if (UpdInstall() == 0) UpdPurgePackages();
+  bool failed = UpdInstall() != 0;
+  if (!failed) UpdPurgePackages();
   UpdReadWorkFile();
-  UpdMessage(0, "Setting CompleteEvent");
-  PlatEventSet(w->complete_event);
+  AnswerRequest(w, "install", failed);
 }
 
 bool Acquired(uint32_t r) { return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED; }
@@ -155,18 +171,18 @@ bool Pass(UpdWorkerState* w, uint32_t wait_ms) {
         UpdMessage(0, "Got Install Event");
         UpdReadWorkFile();
         if (!g_upd_work_pending) {
+          UpdMessageBeginRequest();
           UpdMessage(0, "No Work To Do");
-          UpdMessage(0, "Setting CompleteEvent");
-          PlatEventSet(w->complete_event);
+          AnswerRequest(w, "install", false);
         } else {
           Installation(w);
         }
       } else if (w->check_event && which == check_at) {
+        UpdMessageBeginRequest();
         UpdMessage(0, "Got Check Event");
-        UpdCheck();
+        bool failed = UpdCheck() != 0;
         UpdReadWorkFile();
-        UpdMessage(0, "Setting CompleteEvent");
-        PlatEventSet(w->complete_event);
+        AnswerRequest(w, "check", failed);
       }
       PlatMutexRelease(w->work_mutex);
     }

@@ -183,14 +183,19 @@ TEST_F(Worker, RequestsThroughTqupdreq) {
   Config("OnRequest", "MaxLoopCount 1000\n");
   pid_t worker = StartForeground();
   ASSERT_TRUE(WaitForLog("Waiting up to: ")) << Log();
+  // Nothing serves the script: the check is answered and reported failed,
+  // with the failure's message and its own exit status.
   out.clear();
-  EXPECT_EQ(TqRunCommand(kTqupdreq + " check -w 20", &out), 0) << out;
-  EXPECT_EQ(out, "The update worker answered the check request\n");
+  EXPECT_EQ(TqRunCommand(kTqupdreq + " check -w 20", &out), 5) << out;
+  EXPECT_EQ(out,
+            "The update worker answered the check request: it failed: Failed to fetch update script: "
+            "/upd/updscript.txt\n");
   EXPECT_EQ(Count(Log(), "Got Check Event"), 1);
   EXPECT_EQ(Count(Log(), "Checking for Software Updates"), 1);
+  // The failed check's outcome does not stick to the next request.
   out.clear();
   EXPECT_EQ(TqRunCommand(kTqupdreq + " install -w 20", &out), 0) << out;
-  EXPECT_EQ(out, "The update worker answered the install request\n");
+  EXPECT_EQ(out, "The update worker answered the install request\nLast message: No Work To Do\n");
   EXPECT_EQ(Count(Log(), "Got Install Event"), 1);
   EXPECT_EQ(Count(Log(), "No Work To Do"), 1);
   EXPECT_EQ(Count(Log(), "Setting CompleteEvent"), 2);

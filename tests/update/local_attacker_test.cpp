@@ -155,7 +155,8 @@ TEST(LocalAttacker, PlantedNamesNeverTurnTheServiceAgainstTheMachine) {
         asked = TqRunCommand("timeout 120 " + updt::kTqupdreq + " install -w 60", &out);
         if (asked == 1) ::usleep(25 * 1000);
       }
-      EXPECT_EQ(asked, 0) << what << "\n" << out;
+      // Answered: installed, or refused by the planted name (exit 5).
+      EXPECT_TRUE(asked == 0 || asked == 5) << what << "\n" << out;
       u.StopForeground();
 
       EXPECT_TRUE(TqSame(victim_before, TqTake(victim))) << what << ": the victim changed";
