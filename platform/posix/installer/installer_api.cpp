@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/installer.h"
+#include "platform/installer_wire/property_copy.h"
 #include "platform/posix/installer/installer_internal.h"
 
 namespace {
@@ -90,19 +91,7 @@ uint32_t MsiGetProductPropertyA(MSIHANDLE handle, const char* property, char* bu
     auto p = it->second.find(property);
     if (p != it->second.end()) value = p->second;
   }
-  if (!size) return MSI_OK;
-  uint32_t room = *size;
-  *size = static_cast<uint32_t>(value.size());
-  if (!buf) return MSI_OK;
-  if (room > value.size()) {
-    std::memcpy(buf, value.c_str(), value.size() + 1);
-    return MSI_OK;
-  }
-  if (room > 0) {
-    std::memcpy(buf, value.data(), room - 1);
-    buf[room - 1] = '\0';
-  }
-  return MSI_ERROR_MORE_DATA;
+  return MsiCopyPropertyOut(value, buf, size);
 }
 
 uint32_t MsiCloseHandle(MSIHANDLE handle) {

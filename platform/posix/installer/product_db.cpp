@@ -15,6 +15,7 @@
 #include "platform/file.h"
 #include "platform/folders.h"
 #include "platform/posix/installer/installer_internal.h"
+#include "platform/posix/installer_common/make_dirs.h"
 
 namespace {
 
@@ -22,16 +23,6 @@ constexpr const char kProductsDir[] = "products";
 constexpr const char kRecordSuffix[] = ".rec";
 constexpr const char kJournalFile[] = "journal";
 constexpr const char kLockFile[] = "lock";
-
-// Creates a directory and its parents. 0 or -1.
-int MakeDirs(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : -1;
-  size_t slash = path.find_last_of('/');
-  if (slash != std::string::npos && slash > 0 && MakeDirs(path.substr(0, slash)) != 0) return -1;
-  if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return -1;
-  return 0;
-}
 
 // The record file of `code` below the installer's directory `dir`.
 std::string RecordPath(const std::string& dir, const std::string& code) {
@@ -42,7 +33,7 @@ std::string RecordPath(const std::string& dir, const std::string& code) {
 
 std::string MsiInstallerDir() {
   std::string dir = PlatSystemPath("installer");
-  if (MakeDirs(dir + "/" + kProductsDir) != 0) return std::string();
+  if (MsiMakeDirs(dir + "/" + kProductsDir) != 0) return std::string();
   return dir;
 }
 

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/installer_wire/property_copy.h"
 #include "platform/installer_wire/wire.h"
 #include "platform/posix/installer_client/host_process.h"
 #include "platform/posix/installer_common/installer_log.h"
@@ -198,19 +199,7 @@ uint32_t MsiRemoteGetProductProperty(MSIHANDLE handle, const char* property, cha
     }
     value = std::move(ans.text);
   }
-  if (!size) return MSI_OK;
-  uint32_t room = *size;
-  *size = static_cast<uint32_t>(value.size());
-  if (!buf) return MSI_OK;
-  if (room > value.size()) {
-    std::memcpy(buf, value.c_str(), value.size() + 1);
-    return MSI_OK;
-  }
-  if (room > 0) {
-    std::memcpy(buf, value.data(), room - 1);
-    buf[room - 1] = '\0';
-  }
-  return MSI_ERROR_MORE_DATA;
+  return MsiCopyPropertyOut(value, buf, size);
 }
 
 uint32_t MsiRemoteCloseHandle(MSIHANDLE handle) {
