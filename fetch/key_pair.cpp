@@ -9,7 +9,7 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
-#include "platform/file.h"
+#include "fetch/openssl_key_file.h"
 
 namespace {
 
@@ -18,15 +18,6 @@ std::string BioText(BIO* bio) {
   char* data = nullptr;
   long len = BIO_get_mem_data(bio, &data);
   return len > 0 && data ? std::string(data, static_cast<size_t>(len)) : std::string();
-}
-
-// OpenSSL's last error as text (and the queue cleared).
-std::string OpenSslError(const char* what) {
-  unsigned long code = ERR_get_error();
-  char buf[256];
-  ERR_error_string_n(code, buf, sizeof buf);
-  ERR_clear_error();
-  return std::string(what) + (code ? std::string(": ") + buf : std::string());
 }
 
 }  // namespace
@@ -38,18 +29,18 @@ int UpdGenerateKeyPair(int bits, std::string* private_pem, std::string* public_p
   }
   EVP_PKEY* pkey = EVP_RSA_gen(static_cast<unsigned int>(bits));
   if (!pkey) {
-    *error = OpenSslError("RSA key generation failed");
+    *error = UpdOpenSslError("RSA key generation failed");
     return -1;
   }
   BIO* priv = BIO_new(BIO_s_secmem());
   BIO* pub = BIO_new(BIO_s_mem());
   int result = -1;
   if (!priv || !pub) {
-    *error = OpenSslError("out of memory");
+    *error = UpdOpenSslError("out of memory");
   } else if (PEM_write_bio_PrivateKey(priv, pkey, nullptr, nullptr, 0, nullptr, nullptr) != 1) {
-    *error = OpenSslError("writing the private key failed");
+    *error = UpdOpenSslError("writing the private key failed");
   } else if (PEM_write_bio_PUBKEY(pub, pkey) != 1) {
-    *error = OpenSslError("writing the public key failed");
+    *error = UpdOpenSslError("writing the public key failed");
   } else {
     *private_pem = BioText(priv);
     *public_pem = BioText(pub);
@@ -62,23 +53,14 @@ int UpdGenerateKeyPair(int bits, std::string* private_pem, std::string* public_p
 }
 
 int UpdPublicKeyOfPrivateFile(const char* path, std::string* public_pem, std::string* error) {
-  FILE* f = PlatFileOpen(path, "rb");
-  if (!f) {
-    *error = std::string("cannot read ") + path;
-    return -1;
-  }
-  EVP_PKEY* pkey = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
-  std::fclose(f);
-  if (!pkey) {
-    *error = OpenSslError("reading the private key failed");
-    return -1;
-  }
+  EVP_PKEY* pkey = UpdReadPrivateKeyFile(path, error);
+  if (!pkey) return -1;
   BIO* pub = BIO_new(BIO_s_mem());
   int result = -1;
   if (!pub) {
-    *error = OpenSslError("out of memory");
+    *error = UpdOpenSslError("out of memory");
   } else if (PEM_write_bio_PUBKEY(pub, pkey) != 1) {
-    *error = OpenSslError("writing the public key failed");
+    *error = UpdOpenSslError("writing the public key failed");
   } else {
     *public_pem = BioText(pub);
     result = 0;

@@ -10,6 +10,7 @@
 #include <openssl/rsa.h>
 
 #include "fetch/key_pair.h"
+#include "fetch/openssl_key_file.h"
 #include "fetch/signing_key.h"
 #include "platform/file.h"
 
@@ -19,15 +20,6 @@ namespace {
 
 // Bytes read from a file per digest step.
 constexpr size_t kReadBlock = 64 * 1024;
-
-// OpenSSL's last error as text (and the queue cleared).
-std::string OpenSslError(const char* what) {
-  unsigned long code = ERR_get_error();
-  char buf[256];
-  ERR_error_string_n(code, buf, sizeof buf);
-  ERR_clear_error();
-  return std::string(what) + (code ? std::string(": ") + buf : std::string());
-}
 
 // True when `pkey` is an RSA key of an accepted size.
 bool AcceptedKey(const EVP_PKEY* pkey) {
@@ -48,17 +40,8 @@ std::string UpdMetadataSignedMessage(const std::string& body) {
 
 int UpdMetadataSign(const char* private_key_file, const std::string& body, std::vector<unsigned char>* sig,
                     std::string* error) {
-  FILE* f = PlatFileOpen(private_key_file, "rb");
-  if (!f) {
-    *error = std::string("cannot read ") + private_key_file;
-    return -1;
-  }
-  EVP_PKEY* pkey = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
-  std::fclose(f);
-  if (!pkey) {
-    *error = OpenSslError("reading the private key failed");
-    return -1;
-  }
+  EVP_PKEY* pkey = UpdReadPrivateKeyFile(private_key_file, error);
+  if (!pkey) return -1;
   int result = -1;
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
   EVP_PKEY_CTX* pctx = nullptr;
@@ -67,15 +50,15 @@ int UpdMetadataSign(const char* private_key_file, const std::string& body, std::
   if (!AcceptedKey(pkey)) {
     *error = "the key is no RSA key of 2048 to 4096 bits";
   } else if (!ctx || EVP_DigestSignInit(ctx, &pctx, EVP_sha256(), nullptr, pkey) != 1 || !UsePkcs1(pctx)) {
-    *error = OpenSslError("signing cannot start");
+    *error = UpdOpenSslError("signing cannot start");
   } else if (EVP_DigestSign(ctx, nullptr, &len, reinterpret_cast<const unsigned char*>(message.data()),
                             message.size()) != 1) {
-    *error = OpenSslError("signing failed");
+    *error = UpdOpenSslError("signing failed");
   } else {
     sig->assign(len, 0);
     if (EVP_DigestSign(ctx, sig->data(), &len, reinterpret_cast<const unsigned char*>(message.data()),
                        message.size()) != 1) {
-      *error = OpenSslError("signing failed");
+      *error = UpdOpenSslError("signing failed");
     } else {
       sig->resize(len);
       result = 0;
